@@ -1,0 +1,20 @@
+# Warnings and sanitizers for every target of the project.
+add_compile_options(-Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
+                    -Wunused -Woverloaded-virtual -Wimplicit-fallthrough)
+if(OSTRELA_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(OSTRELA_SANITIZE)
+  list(JOIN OSTRELA_SANITIZE "," _ostrela_sanitizers)
+  add_compile_options(-fsanitize=${_ostrela_sanitizers} -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${_ostrela_sanitizers})
+endif()
+
+# Executables a browser starts once per message: load as little as possible.
+function(ostrela_fast_start target)
+  if(NOT OSTRELA_SANITIZE)
+    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+  endif()
+endfunction()

@@ -1,0 +1,254 @@
+// The only translation unit that includes Boost.JSON (header-only mode).
+#include "core/json.h"
+
+#include "core/unicode.h"
+
+#include <boost/json/basic_parser_impl.hpp>
+#include <boost/json/src.hpp>
+#include <charconv>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+namespace ostrela {
+namespace {
+
+namespace json = boost::json;
+using json::error_code;
+using json::string_view;
+
+// Builds an AnyValue from the parser's events, with an explicit stack instead
+// of recursion.
+class ValueBuilder {
+ public:
+  static constexpr std::size_t max_object_size = std::size_t(-1);
+  static constexpr std::size_t max_array_size = std::size_t(-1);
+  static constexpr std::size_t max_key_size = std::size_t(-1);
+  static constexpr std::size_t max_string_size = std::size_t(-1);
+
+  std::optional<AnyValue> take() { return std::move(root_); }
+
+  bool on_document_begin(error_code&) { return true; }
+  bool on_document_end(error_code&) { return true; }
+  bool on_array_begin(error_code&) {
+    stack_.push_back(Frame{AnyValue(AnyArray{}), {}});
+    return true;
+  }
+  bool on_array_end(std::size_t, error_code&) { return closeContainer(); }
+  bool on_object_begin(error_code&) {
+    stack_.push_back(Frame{AnyValue(AnyMap{}), {}});
+    return true;
+  }
+  bool on_object_end(std::size_t, error_code&) { return closeContainer(); }
+  bool on_string_part(string_view s, std::size_t, error_code&) {
+    text_.append(s.data(), s.size());
+    return true;
+  }
+  bool on_string(string_view s, std::size_t, error_code&) {
+    text_.append(s.data(), s.size());
+    add(AnyValue(std::exchange(text_, {})));
+    return true;
+  }
+  bool on_key_part(string_view s, std::size_t, error_code&) {
+    text_.append(s.data(), s.size());
+    return true;
+  }
+  bool on_key(string_view s, std::size_t, error_code&) {
+    text_.append(s.data(), s.size());
+    stack_.back().key = std::exchange(text_, {});
+    return true;
+  }
+  bool on_number_part(string_view s, error_code&) {
+    if (numberStart_ == '\0' && !s.empty()) numberStart_ = s.front();
+    return true;
+  }
+  bool on_int64(std::int64_t i, string_view s, error_code&) {
+    const char first = std::exchange(numberStart_, '\0');
+    // "-0" is negative zero, which only a double can carry.
+    if (i == 0 && (first == '-' || (first == '\0' && !s.empty() && s.front() == '-'))) {
+      return add(AnyValue(-0.0));
+    }
+    return add(AnyValue(i));
+  }
+  bool on_uint64(std::uint64_t u, string_view, error_code&) {
+    numberStart_ = '\0';
+    return add(AnyValue(u));
+  }
+  bool on_double(double d, string_view, error_code&) {
+    numberStart_ = '\0';
+    return add(AnyValue(d));
+  }
+  bool on_bool(bool b, error_code&) { return add(AnyValue(b)); }
+  bool on_null(error_code&) { return add(AnyValue(Null{})); }
+  bool on_comment_part(string_view, error_code&) { return false; }
+  bool on_comment(string_view, error_code&) { return false; }
+
+ private:
+  struct Frame {
+    AnyValue container;
+    std::string key;
+  };
+
+  bool add(AnyValue value) {
+    if (stack_.empty()) {
+      root_ = std::move(value);
+      return true;
+    }
+    Frame& top = stack_.back();
+    if (AnyArray* array = top.container.asArray()) {
+      array->push_back(std::move(value));
+    } else {
+      top.container.asMap()->set(std::move(top.key), std::move(value));
+      top.key.clear();
+    }
+    return true;
+  }
+
+  bool closeContainer() {
+    AnyValue done = std::move(stack_.back().container);
+    stack_.pop_back();
+    return add(std::move(done));
+  }
+
+  std::vector<Frame> stack_;
+  std::string text_;
+  char numberStart_ = '\0';
+  std::optional<AnyValue> root_;
+};
+
+void appendEscaped(std::string& out, std::string_view s) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  for (char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      default:
+        if (u < 0x20) {
+          out += "\\u00";
+          out.push_back(kHex[u >> 4]);
+          out.push_back(kHex[u & 0xF]);
+        } else {
+          out.push_back(c);
+        }
+    }
+  }
+  out.push_back('"');
+}
+
+template <typename T>
+void appendNumber(std::string& out, T value) {
+  char buffer[32];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, end);
+}
+
+bool appendJson(std::string& out, const AnyValue& value, std::size_t depth);
+
+struct Encoder {
+  std::string& out;
+  std::size_t depth;
+
+  bool operator()(Null) const {
+    out += "null";
+    return true;
+  }
+  bool operator()(bool b) const {
+    out += b ? "true" : "false";
+    return true;
+  }
+  bool operator()(const Number& n) const {
+    switch (n.kind()) {
+      case Number::Kind::signedInteger:
+        appendNumber(out, n.asInt());
+        return true;
+      case Number::Kind::unsignedInteger:
+        appendNumber(out, n.asUInt());
+        return true;
+      case Number::Kind::floating:
+        break;
+    }
+    if (!std::isfinite(n.asDouble())) return false;
+    appendNumber(out, n.asDouble());
+    return true;
+  }
+  bool operator()(const std::string& s) const {
+    if (!unicode::isValidUtf8(s)) return false;
+    appendEscaped(out, s);
+    return true;
+  }
+  bool operator()(const Date&) const { return false; }
+  bool operator()(const Data&) const { return false; }
+  bool operator()(const AnyArray& array) const {
+    if (depth >= kMaxJsonDepth) return false;
+    out.push_back('[');
+    bool first = true;
+    for (const AnyValue& element : array) {
+      if (!first) out.push_back(',');
+      first = false;
+      if (!appendJson(out, element, depth + 1)) return false;
+    }
+    out.push_back(']');
+    return true;
+  }
+  bool operator()(const AnyMap& map) const {
+    if (depth >= kMaxJsonDepth) return false;
+    out.push_back('{');
+    bool first = true;
+    for (const auto& [key, element] : map) {
+      if (!first) out.push_back(',');
+      first = false;
+      if (!(*this)(key)) return false;
+      out.push_back(':');
+      if (!appendJson(out, element, depth + 1)) return false;
+    }
+    out.push_back('}');
+    return true;
+  }
+};
+
+bool appendJson(std::string& out, const AnyValue& value, std::size_t depth) {
+  return std::visit(Encoder{out, depth}, value.storage());
+}
+
+}  // namespace
+
+std::optional<AnyValue> decodeJson(std::string_view text) {
+  json::parse_options options;
+  options.max_depth = kMaxJsonDepth;
+  json::basic_parser<ValueBuilder> parser(options);
+  error_code ec;
+  const std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
+  if (ec || used != text.size() || !parser.done()) return std::nullopt;
+  std::optional<AnyValue> root = parser.handler().take();
+  if (!root || !(root->isMap() || root->isArray())) return std::nullopt;
+  return root;
+}
+
+std::optional<std::string> encodeJson(const AnyValue& value) {
+  std::string out;
+  if (!appendJson(out, value, 0)) return std::nullopt;
+  return out;
+}
+
+}  // namespace ostrela

@@ -1,0 +1,29 @@
+#include "extension/outcome_log.h"
+
+namespace ostrela {
+
+void logOutcome(const Logger& logger, const char* verb, const char* typeLabel, bool locally,
+                const NativeReply& reply) {
+  if (!logger.isEnabled(LogLevel::debug)) return;
+  const char* suffix = locally ? " locally" : "";
+
+  const AnyValue* ok = reply.payload.find("ok");
+  if (ok != nullptr && ok->asBool() != nullptr && *ok->asBool()) {
+    logger.log(LogLevel::debug, "%{public}s '%{public}s'%{public}s: ok", {verb, typeLabel, suffix});
+    return;
+  }
+  const AnyValue* error = reply.payload.find("error");
+  if (const std::string* text = error ? error->asString() : nullptr) {
+    if (reply.fromAgent) {
+      logger.log(LogLevel::debug, "%{public}s '%{public}s'%{public}s: %{private}s",
+                 {verb, typeLabel, suffix, text->c_str()});
+    } else {
+      logger.log(LogLevel::debug, "%{public}s '%{public}s'%{public}s: %{public}s",
+                 {verb, typeLabel, suffix, text->c_str()});
+    }
+    return;
+  }
+  logger.log(LogLevel::debug, "%{public}s '%{public}s'%{public}s: failed", {verb, typeLabel, suffix});
+}
+
+}  // namespace ostrela

@@ -1,0 +1,82 @@
+#include "platform/linux/preference_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "core/json.h"
+
+namespace ostrela::linux_platform {
+namespace {
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+bool writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<AnyMap> readPreferenceFile(const std::filesystem::path& path) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return std::nullopt;
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<std::uintmax_t>(info.st_size) > kMaxPreferenceFileSize) {
+    return std::nullopt;
+  }
+  std::string text;
+  char buffer[16384];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > kMaxPreferenceFileSize) return std::nullopt;
+  }
+  std::optional<AnyValue> value = decodeJson(text);
+  if (!value || !value->isMap()) return std::nullopt;
+  return std::move(*value->asMap());
+}
+
+bool replaceFileAtomically(const std::filesystem::path& path, std::string_view contents) {
+  std::string temporary = path.string() + ".XXXXXX";
+  FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (fd.get() < 0) return false;
+  const bool written = ::fchmod(fd.get(), S_IRUSR | S_IWUSR) == 0 && writeAll(fd.get(), contents) &&
+                       ::fsync(fd.get()) == 0;
+  const bool closed = ::close(fd.release()) == 0;
+  if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  // Make the rename itself durable.
+  FileDescriptor folder(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() >= 0) ::fsync(folder.get());
+  return true;
+}
+
+}  // namespace ostrela::linux_platform

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, testing and the demonstration need.
+set -euo pipefail
+packages=(
+  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
+  libboost1.81-dev libutf8proc-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth chromium python3
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=""
+  [[ $(id -u) -ne 0 ]] && sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi

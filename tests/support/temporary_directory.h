@@ -1,0 +1,25 @@
+// A fresh folder under $TMPDIR, removed with everything in it at the end of its scope.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace ostrela::testing {
+
+class TemporaryDirectory {
+ public:
+  TemporaryDirectory();
+  ~TemporaryDirectory();
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+
+  // Writes `contents` to `relative`, creating the folders on the way.
+  std::filesystem::path write(const std::filesystem::path& relative, std::string_view contents) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace ostrela::testing
