@@ -19,7 +19,8 @@ double Number::toDouble() const {
 bool operator==(const Number& a, const Number& b) {
   using K = Number::Kind;
   if (a.kind_ == K::floating || b.kind_ == K::floating) return a.toDouble() == b.toDouble();
-  if (a.kind_ == b.kind_) return a.kind_ == K::signedInteger ? a.int_ == b.int_ : a.uint_ == b.uint_;
+  if (a.kind_ == b.kind_)
+    return a.kind_ == K::signedInteger ? a.int_ == b.int_ : a.uint_ == b.uint_;
   const Number& s = a.kind_ == K::signedInteger ? a : b;
   const Number& u = a.kind_ == K::signedInteger ? b : a;
   return s.int_ >= 0 && static_cast<std::uint64_t>(s.int_) == u.uint_;

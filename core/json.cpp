@@ -251,4 +251,10 @@ std::optional<std::string> encodeJson(const AnyValue& value) {
   return out;
 }
 
+std::optional<std::string> encodeJson(const AnyMap& map) {
+  std::string out;
+  if (!Encoder{out, 0}(map)) return std::nullopt;
+  return out;
+}
+
 }  // namespace ostrela

@@ -24,5 +24,6 @@ std::optional<AnyValue> decodeJson(std::string_view text);
 // escaped. Returns nothing when the value holds something JSON cannot carry
 // (a date, data, or a non-finite number) or nests deeper than kMaxJsonDepth.
 std::optional<std::string> encodeJson(const AnyValue& value);
+std::optional<std::string> encodeJson(const AnyMap& map);
 
 }  // namespace ostrela

@@ -13,9 +13,12 @@ namespace {
 struct ReportConstants {
   // Keys of a configuration-profile envelope, and the legacy managed-preferences payload key.
   std::unordered_set<std::string_view> profileEnvelopeKeys{
-      "PayloadContent",     "PayloadType",        "PayloadIdentifier",   "PayloadUUID",
-      "PayloadVersion",     "PayloadDisplayName", "PayloadDescription",  "PayloadOrganization",
-      "PayloadScope",       "PayloadRemovalDisallowed", "mcx_preference_settings"};
+      "PayloadContent",         "PayloadType",
+      "PayloadIdentifier",      "PayloadUUID",
+      "PayloadVersion",         "PayloadDisplayName",
+      "PayloadDescription",     "PayloadOrganization",
+      "PayloadScope",           "PayloadRemovalDisallowed",
+      "mcx_preference_settings"};
   // Forced keys with these prefixes belong to the platform or the global domain.
   std::array<std::string_view, 5> systemKeyPrefixes{"Apple", "NS", "com.apple.", "WebKit", "_"};
 };

@@ -8,7 +8,8 @@ NativeReply errorReply(std::string_view text, const std::optional<AnyValue>& id)
   return NativeReply{std::move(payload), false};
 }
 
-NativeReply managedConfigReply(AnyMap config, const std::vector<std::string>& unrecognizedForcedKeys,
+NativeReply managedConfigReply(AnyMap config,
+                               const std::vector<std::string>& unrecognizedForcedKeys,
                                bool isDoubleWrappedProfile, const std::optional<AnyValue>& id) {
   AnyMap payload{{"ok", true}, {"config", std::move(config)}};
   if (id) payload.set("id", *id);

@@ -22,7 +22,8 @@ NativeReply errorReply(std::string_view text, const std::optional<AnyValue>& id)
 
 // {"ok": true, "config": ..., "id"?, "unrecognizedForcedKeys"? (only when not
 // empty), "isDoubleWrappedProfile"? (only when true)}.
-NativeReply managedConfigReply(AnyMap config, const std::vector<std::string>& unrecognizedForcedKeys,
+NativeReply managedConfigReply(AnyMap config,
+                               const std::vector<std::string>& unrecognizedForcedKeys,
                                bool isDoubleWrappedProfile, const std::optional<AnyValue>& id);
 
 }  // namespace ostrela

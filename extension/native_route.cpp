@@ -24,11 +24,12 @@ std::optional<AnyValue> messageIdentifier(const AnyMap& message) {
 
 NativeRoute relayRoute(const AnyMap& message, const std::optional<AnyValue>& id,
                        std::string_view type, AgentRelayBudget budget) {
-  std::optional<std::string> body = encodeJson(AnyValue(message));
+  std::optional<std::string> body = encodeJson(message);
   if (!body) {
     return fail("Malformed '" + std::string(type) + "' request: not serializable as JSON", id);
   }
-  return RelayRoute{AgentRelayRequest{id, std::string(kAgentMessagePath), budget, std::move(*body)}};
+  return RelayRoute{
+      AgentRelayRequest{id, std::string(kAgentMessagePath), budget, std::move(*body)}};
 }
 
 NativeRoute route(const std::optional<AnyValue>& message) {

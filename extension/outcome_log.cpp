@@ -23,7 +23,8 @@ void logOutcome(const Logger& logger, const char* verb, const char* typeLabel, b
     }
     return;
   }
-  logger.log(LogLevel::debug, "%{public}s '%{public}s'%{public}s: failed", {verb, typeLabel, suffix});
+  logger.log(LogLevel::debug, "%{public}s '%{public}s'%{public}s: failed",
+             {verb, typeLabel, suffix});
 }
 
 }  // namespace ostrela

@@ -37,10 +37,10 @@ int main() {
 
     const NativeRoute next = route(message);
     if (const auto* relay = std::get_if<RelayRoute>(&next)) {
-      const char* budget = relay->request.budget == AgentRelayBudget::identity ? "identity, 3 s"
-                                                                                : "redaction, 10 s";
-      std::cout << "  relay:  POST " << relay->request.path << " (" << budget
-                << ") body " << relay->request.body << "\n";
+      const char* budget =
+          relay->request.budget == AgentRelayBudget::identity ? "identity, 3 s" : "redaction, 10 s";
+      std::cout << "  relay:  POST " << relay->request.path << " (" << budget << ") body "
+                << relay->request.body << "\n";
       continue;
     }
     NativeReply reply;

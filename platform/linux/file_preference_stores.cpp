@@ -96,7 +96,9 @@ std::optional<AnyValue> SuitePreferenceStore::objectForKey(std::string_view key)
   return valueOf(snapshot_, key);
 }
 
-bool SuitePreferenceStore::objectIsForcedForKey(std::string_view) const { return false; }
+bool SuitePreferenceStore::objectIsForcedForKey(std::string_view) const {
+  return false;
+}
 
 AnyMap SuitePreferenceStore::dictionaryRepresentation() const {
   std::lock_guard lock(mutex_);
@@ -107,7 +109,9 @@ void SuitePreferenceStore::setObjectForKey(std::optional<AnyValue> value, std::s
   update(key, value);
 }
 
-void SuitePreferenceStore::removeObjectForKey(std::string_view key) { update(key, std::nullopt); }
+void SuitePreferenceStore::removeObjectForKey(std::string_view key) {
+  update(key, std::nullopt);
+}
 
 void SuitePreferenceStore::update(std::string_view key, const std::optional<AnyValue>& value) {
   std::lock_guard lock(mutex_);

@@ -1,7 +1,8 @@
 // Preference stores backed by JSON files under the XDG configuration folders:
-//   forced values of domain D:  <first XDG_CONFIG_DIRS entry that has it>/ostrela/managed-preferences/D.json
-//   own values of domain D:     $XDG_CONFIG_HOME/ostrela/preferences/D.json
-//   App Group suite S:          $XDG_CONFIG_HOME/ostrela/group-containers/S/preferences.json
+//   forced values of domain D:  <first XDG_CONFIG_DIRS entry that has
+//   it>/ostrela/managed-preferences/D.json own values of domain D:
+//   $XDG_CONFIG_HOME/ostrela/preferences/D.json App Group suite S:
+//   $XDG_CONFIG_HOME/ostrela/group-containers/S/preferences.json
 #pragma once
 
 #include <filesystem>

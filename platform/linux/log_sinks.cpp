@@ -105,8 +105,8 @@ bool stderrIsJournal() {
 
 }  // namespace
 
-void DescriptorLogSink::write(LogLevel level, std::string_view subsystem,
-                              std::string_view category, std::string_view message) {
+void DescriptorLogSink::write(LogLevel level, std::string_view subsystem, std::string_view category,
+                              std::string_view message) {
   std::string line = timestamp();
   line.append(" ").append(subsystem).append("[").append(category).append("] ");
   line.append(levelName(level)).append(": ").append(message).append("\n");

@@ -12,8 +12,8 @@ const Logger& extensionLogger() {
 }
 
 const Logger& hostLogger() {
-  static const Logger* const logger = new Logger(
-      "com.ostrela.safari-extension", "managed-config", processLogSink(), logSettingsFromEnvironment());
+  static const Logger* const logger = new Logger("com.ostrela.safari-extension", "managed-config",
+                                                 processLogSink(), logSettingsFromEnvironment());
   return *logger;
 }
 

@@ -23,7 +23,7 @@ XdgDirectories XdgDirectories::fromEnvironment() {
   XdgDirectories dirs;
   const char* home = std::getenv("XDG_CONFIG_HOME");
   dirs.configHome = (home != nullptr && home[0] == '/') ? std::filesystem::path(home)
-                                                         : homeDirectory() / ".config";
+                                                        : homeDirectory() / ".config";
   std::string_view list = std::getenv("XDG_CONFIG_DIRS") ? std::getenv("XDG_CONFIG_DIRS") : "";
   while (!list.empty()) {
     const std::size_t colon = list.find(':');

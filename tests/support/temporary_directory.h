@@ -16,7 +16,8 @@ class TemporaryDirectory {
   const std::filesystem::path& path() const { return path_; }
 
   // Writes `contents` to `relative`, creating the folders on the way.
-  std::filesystem::path write(const std::filesystem::path& relative, std::string_view contents) const;
+  std::filesystem::path write(const std::filesystem::path& relative,
+                              std::string_view contents) const;
 
  private:
   std::filesystem::path path_;

@@ -1,0 +1,58 @@
+#include "extension/safari_web_extension_handler.h"
+
+#include "extension/extension_request_completion.h"
+#include "extension/forced_key_report.h"
+#include "extension/native_route.h"
+#include "extension/outcome_log.h"
+#include "shared/managed_configuration_reader.h"
+
+namespace ostrela {
+
+std::optional<AnyValue> extensionMessage(const ExtensionContext& context) {
+  const std::vector<InputItem>& items = context.inputItems();
+  if (items.empty()) return std::nullopt;
+  const auto* item = std::get_if<ExtensionItem>(&items.front());
+  if (item == nullptr || !item->userInfo) return std::nullopt;
+  const AnyValue* message = item->userInfo->find(SFExtensionMessageKey);
+  if (message == nullptr) return std::nullopt;
+  return *message;
+}
+
+std::string typeLabel(const std::optional<AnyValue>& message) {
+  const AnyValue* type = member(message, "type");
+  if (type != nullptr && type->isString()) return *type->asString();
+  return "(none)";
+}
+
+void SafariWebExtensionHandler::beginRequestWithExtensionContext(
+    std::shared_ptr<ExtensionContext> context) const {
+  const std::optional<AnyValue> message = extensionMessage(*context);
+  std::string label = typeLabel(message);
+  auto completion = std::make_shared<ExtensionRequestCompletion>(std::move(context));
+
+  NativeRoute next = route(message);
+  if (auto* relay = std::get_if<RelayRoute>(&next)) {
+    const Logger& logger = logger_;
+    relayTasks_.startDetached(std::move(relay->request),
+                              [&logger, label = std::move(label), completion](NativeReply reply) {
+                                logOutcome(logger, "Relayed", label.c_str(), false, reply);
+                                completion->complete(reply.payload);
+                              });
+    return;
+  }
+
+  NativeReply reply;
+  if (const auto* local = std::get_if<ManagedConfigRoute>(&next)) {
+    const auto reader = ManagedConfigurationReader::fromUserDefaults(stores_);
+    AnyMap config = reader.managedConfiguration();
+    const ForcedKeyReport report = forcedKeyReport(reader);
+    reply = managedConfigReply(std::move(config), report.unrecognizedForcedKeys,
+                               report.isDoubleWrappedProfile, local->id);
+  } else {
+    reply = std::move(std::get<ReplyRoute>(next).reply);
+  }
+  logOutcome(logger_, "Answered", label.c_str(), true, reply);
+  completion->complete(reply.payload);
+}
+
+}  // namespace ostrela

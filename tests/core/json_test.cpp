@@ -1,0 +1,124 @@
+#include "core/json.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace ostrela {
+namespace {
+
+std::string roundTrip(std::string_view text) {
+  auto value = decodeJson(text);
+  if (!value) return "<rejected>";
+  return encodeJson(*value).value_or("<unencodable>");
+}
+
+TEST(JsonDecode, AcceptsOnlyObjectOrArrayAtTopLevel) {
+  EXPECT_TRUE(decodeJson(R"({"a":1})"));
+  EXPECT_TRUE(decodeJson("[1,2]"));
+  for (const char* scalar : {"\"text\"", "7", "true", "null", ""}) {
+    EXPECT_FALSE(decodeJson(scalar)) << scalar;
+  }
+}
+
+TEST(JsonDecode, RejectsMalformedInputWithoutCrashing) {
+  const std::string cases[] = {
+      "{\"a\":1} trailing",
+      "{\"a\":1}{}",
+      "{\"a\":",
+      "{'a':1}",
+      "{\"a\":1,}",
+      "[1,]",
+      "{\"a\":\"\xff\"}",          // invalid UTF-8 byte
+      "{\"a\":\"\xed\xa0\x80\"}",  // encoded surrogate
+      "{\"a\":1 /* comment */}",
+      "{\"a\":NaN}",
+      std::string("{\"a\":\"x\0y\"}", 11),  // raw NUL inside a string
+  };
+  for (const auto& text : cases) EXPECT_FALSE(decodeJson(text)) << text;
+}
+
+TEST(JsonDecode, AcceptsWhitespaceAroundTheDocument) {
+  EXPECT_TRUE(decodeJson(" \n\t{\"a\":1}\r\n "));
+}
+
+TEST(JsonDecode, NestingBeyondTheLimitIsRejected) {
+  const auto nested = [](std::size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+  };
+  EXPECT_TRUE(decodeJson(nested(kMaxJsonDepth)));
+  EXPECT_FALSE(decodeJson(nested(kMaxJsonDepth + 1)));
+  EXPECT_FALSE(decodeJson(nested(100000)));
+}
+
+TEST(JsonNumbers, KeepTheirKindAndExactValue) {
+  EXPECT_EQ(roundTrip("[7,1.5,true,false,0,-3]"), "[7,1.5,true,false,0,-3]");
+  EXPECT_EQ(roundTrip("[9007199254740993]"), "[9007199254740993]");
+  EXPECT_EQ(roundTrip("[18446744073709551615,-9223372036854775808]"),
+            "[18446744073709551615,-9223372036854775808]");
+  EXPECT_EQ(roundTrip("[0.1,1e300,2.5e-8]"), "[0.1,1e+300,2.5e-08]");
+
+  const auto value = decodeJson("[7,1.5,true]");
+  ASSERT_TRUE(value);
+  const AnyArray& array = *value->asArray();
+  EXPECT_EQ(array[0].asNumber()->kind(), Number::Kind::signedInteger);
+  EXPECT_EQ(array[1].asNumber()->kind(), Number::Kind::floating);
+  EXPECT_TRUE(array[2].isBool());
+}
+
+TEST(JsonNumbers, NegativeZeroStaysNegative) {
+  const auto value = decodeJson("[-0,-0.0]");
+  ASSERT_TRUE(value);
+  for (const AnyValue& zero : *value->asArray()) {
+    ASSERT_TRUE(zero.isNumber());
+    EXPECT_TRUE(std::signbit(zero.asNumber()->toDouble()));
+  }
+  EXPECT_EQ(encodeJson(*value), "[-0,-0]");
+}
+
+TEST(JsonNumbers, IntegersBeyondSixtyFourBitsBecomeTheNearestDouble) {
+  const auto value = decodeJson("[18446744073709551616]");
+  ASSERT_TRUE(value);
+  const Number& n = *value->asArray()->front().asNumber();
+  EXPECT_EQ(n.kind(), Number::Kind::floating);
+  EXPECT_EQ(n.asDouble(), 18446744073709551616.0);
+}
+
+TEST(JsonNumbers, OverflowingDoubleCannotBeEncoded) {
+  const auto value = decodeJson("[1e400]");
+  ASSERT_TRUE(value);
+  EXPECT_FALSE(encodeJson(*value));
+}
+
+TEST(JsonEncode, KeepsMemberOrderAndIsCompact) {
+  EXPECT_EQ(roundTrip(R"({ "z" : 1, "a" : [ ], "m" : { } })"), R"({"z":1,"a":[],"m":{}})");
+}
+
+TEST(JsonEncode, RepeatedKeyKeepsFirstPositionAndLastValue) {
+  EXPECT_EQ(roundTrip(R"({"a":1,"b":2,"a":3})"), R"({"a":3,"b":2})");
+}
+
+TEST(JsonEncode, EscapesControlCharactersQuotesAndBackslashes) {
+  AnyMap map{{"k", std::string("a\"b\\c\n\t\x01\x1f\x7f/é")}};
+  const auto text = encodeJson(AnyValue(map));
+  ASSERT_TRUE(text);
+  EXPECT_EQ(*text, "{\"k\":\"a\\\"b\\\\c\\n\\t\\u0001\\u001f\x7f/é\"}");
+  EXPECT_EQ(decodeJson(*text), AnyValue(map));
+}
+
+TEST(JsonEncode, RefusesValuesJsonCannotCarry) {
+  EXPECT_FALSE(encodeJson(AnyValue(AnyArray{AnyValue(Date{})})));
+  EXPECT_FALSE(encodeJson(AnyValue(AnyArray{AnyValue(Data{std::byte{1}})})));
+  EXPECT_FALSE(encodeJson(AnyValue(AnyArray{AnyValue(std::nan(""))})));
+  EXPECT_FALSE(encodeJson(AnyValue(AnyArray{AnyValue(std::string("\xff"))})));
+  EXPECT_FALSE(encodeJson(AnyValue(AnyMap{{"\xc3", 1}})));
+}
+
+TEST(JsonEncode, UnicodeEscapesDecodeToUtf8) {
+  EXPECT_EQ(roundTrip(R"(["\u00e9\ud83d\ude00\u0000"])"),
+            std::string("[\"é\xf0\x9f\x98\x80\\u0000\"]"));
+}
+
+}  // namespace
+}  // namespace ostrela

@@ -1,0 +1,188 @@
+#include "extension/safari_web_extension_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "core/json.h"
+#include "extension/extension_request_completion.h"
+#include "shared/in_memory_preference_domain.h"
+#include "tests/support/recording_log_sink.h"
+
+namespace ostrela {
+namespace {
+
+// A request context that records its completions and, at each one, how many
+// log lines had been written by then.
+class RecordingContext : public ExtensionContext {
+ public:
+  RecordingContext(std::vector<InputItem> items, const testing::RecordingLogSink* sink = nullptr)
+      : items_(std::move(items)), sink_(sink) {}
+  const std::vector<InputItem>& inputItems() const override { return items_; }
+  void completeRequestReturningItems(std::vector<ExtensionItem> items) override {
+    std::lock_guard lock(mutex_);
+    completions_.push_back(std::move(items));
+    linesAtCompletion_ = sink_ ? sink_->lines().size() : 0;
+  }
+  std::vector<std::vector<ExtensionItem>> completions() const {
+    std::lock_guard lock(mutex_);
+    return completions_;
+  }
+  std::size_t linesAtCompletion() const {
+    std::lock_guard lock(mutex_);
+    return linesAtCompletion_;
+  }
+  // The one reply, or a failure when there was not exactly one completion.
+  AnyMap reply() const {
+    const auto all = completions();
+    if (all.size() != 1 || all[0].size() != 1 || !all[0][0].userInfo) {
+      ADD_FAILURE() << "expected exactly one completion with one item";
+      return {};
+    }
+    const AnyMap& userInfo = *all[0][0].userInfo;
+    EXPECT_EQ(userInfo.size(), 1u) << "user info holds only the message key";
+    const AnyValue* reply = userInfo.find(SFExtensionMessageKey);
+    return reply && reply->isMap() ? *reply->asMap() : AnyMap{};
+  }
+
+ private:
+  std::vector<InputItem> items_;
+  const testing::RecordingLogSink* sink_;
+  mutable std::mutex mutex_;
+  std::vector<std::vector<ExtensionItem>> completions_;
+  std::size_t linesAtCompletion_ = 0;
+};
+
+class FixedStores : public PreferenceStores {
+ public:
+  std::shared_ptr<InMemoryPreferenceDomain> standard = std::make_shared<InMemoryPreferenceDomain>();
+  std::shared_ptr<ManagedPreferenceDomain> standardUserDefaults() const override {
+    return standard;
+  }
+  std::shared_ptr<ManagedPreferenceDomain> suiteForReading(std::string_view) const override {
+    return nullptr;
+  }
+  std::shared_ptr<MutablePreferenceDomain> suiteForWriting(std::string_view) const override {
+    return nullptr;
+  }
+};
+
+// Holds relayed requests until the test finishes them.
+class ManualRelayTasks : public AgentRelayTasks {
+ public:
+  void startDetached(AgentRelayRequest request, std::function<void(NativeReply)> finish) override {
+    started.push_back({std::move(request), std::move(finish)});
+  }
+  std::vector<std::pair<AgentRelayRequest, std::function<void(NativeReply)>>> started;
+};
+
+ExtensionItem itemWith(std::optional<AnyValue> message) {
+  AnyMap userInfo;
+  if (message) userInfo.set(std::string(SFExtensionMessageKey), std::move(*message));
+  return ExtensionItem{std::move(userInfo)};
+}
+
+class Handler : public ::testing::Test {
+ protected:
+  testing::RecordingLogSink sink;
+  Logger logger{"com.ostrela.safari-extension.extension", "native-bridge", sink, {true, false}};
+  FixedStores stores;
+  ManualRelayTasks relays;
+  SafariWebExtensionHandler handler{stores, logger, relays};
+
+  std::shared_ptr<RecordingContext> send(std::vector<InputItem> items) {
+    auto context = std::make_shared<RecordingContext>(std::move(items), &sink);
+    handler.beginRequestWithExtensionContext(context);
+    return context;
+  }
+  std::shared_ptr<RecordingContext> sendJson(std::string_view json) {
+    return send({itemWith(decodeJson(json))});
+  }
+};
+
+TEST_F(Handler, ExtractionDefectsGiveTheMalformedReplyWithoutId) {
+  AnyMap noKey{{"other", AnyValue(AnyMap{{"type", "getManagedConfig"}})}};
+  const std::vector<std::vector<InputItem>> defects = {
+      {},                                                             // no input items
+      {ForeignInputItem{}, itemWith(decodeJson(R"({"type":"x"})"))},  // first is not an item
+      {ExtensionItem{std::nullopt}},                                  // no user info
+      {ExtensionItem{noKey}},                                         // no message key
+  };
+  for (const auto& items : defects) {
+    const auto context = send(items);
+    EXPECT_EQ(
+        context->reply(),
+        (AnyMap{{"ok", false}, {"error", "Malformed native message: expected a JSON object"}}));
+  }
+  const auto lines = sink.messages();
+  ASSERT_EQ(lines.size(), defects.size());
+  for (const auto& line : lines) {
+    EXPECT_EQ(line, "Answered '(none)' locally: Malformed native message: expected a JSON object");
+  }
+}
+
+TEST_F(Handler, OnlyTheFirstItemCounts) {
+  const auto context = send({itemWith(AnyValue("not an object")),
+                             itemWith(decodeJson(R"({"type":"getManagedConfig"})"))});
+  EXPECT_EQ(context->reply().find("error")->asString()->substr(0, 9), "Malformed");
+}
+
+TEST_F(Handler, LabelsComeFromAStringTypeOnly) {
+  EXPECT_EQ(typeLabel(decodeJson(R"({"type":""})")), "");
+  EXPECT_EQ(typeLabel(decodeJson(R"({"type":5})")), "(none)");
+  EXPECT_EQ(typeLabel(decodeJson(R"(["type"])")), "(none)");
+  EXPECT_EQ(typeLabel(std::nullopt), "(none)");
+  sendJson(R"({"type":""})");
+  EXPECT_EQ(sink.messages().back(),
+            "Answered '' locally: Malformed native message: missing 'type'");
+}
+
+TEST_F(Handler, ManagedConfigIsAnsweredSynchronouslyAfterTheLogLine) {
+  stores.standard->force("organizationName", AnyValue("Acme"));
+  stores.standard->force("Misspelt", AnyValue(1));
+  const auto context = sendJson(R"({"type":"getManagedConfig","id":"c1"})");
+  EXPECT_EQ(context->reply(), (AnyMap{{"ok", true},
+                                      {"config", AnyValue(AnyMap{{"organizationName", "Acme"}})},
+                                      {"id", "c1"},
+                                      {"unrecognizedForcedKeys", AnyValue(AnyArray{"Misspelt"})}}));
+  EXPECT_EQ(sink.messages(), std::vector<std::string>{"Answered 'getManagedConfig' locally: ok"});
+  EXPECT_EQ(context->linesAtCompletion(), 1u) << "the outcome is logged before completion";
+  EXPECT_TRUE(relays.started.empty());
+}
+
+TEST_F(Handler, RelayedMessageReturnsAtOnceAndCompletesWhenTheRelayAnswers) {
+  const auto context = sendJson(R"({"type":"scrub","host":"com.ostrela.redaction_host","id":3})");
+  ASSERT_EQ(relays.started.size(), 1u);
+  EXPECT_EQ(relays.started[0].first.budget, AgentRelayBudget::redaction);
+  EXPECT_TRUE(context->completions().empty());
+  EXPECT_TRUE(sink.lines().empty());
+
+  relays.started[0].second(
+      NativeReply{AnyMap{{"ok", false}, {"error", "agent says no"}, {"id", 3}}, true});
+  EXPECT_EQ(context->reply(), (AnyMap{{"ok", false}, {"error", "agent says no"}, {"id", 3}}));
+  EXPECT_EQ(sink.messages(), std::vector<std::string>{"Relayed 'scrub': <private>"});
+  EXPECT_EQ(context->linesAtCompletion(), 1u);
+}
+
+TEST(ExtensionRequestCompletionTest, CompletesExactlyOnceEvenFromManyThreads) {
+  for (int round = 0; round < 20; ++round) {
+    auto context = std::make_shared<RecordingContext>(std::vector<InputItem>{});
+    ExtensionRequestCompletion completion(context);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+      threads.emplace_back([&completion, t] { completion.complete(AnyMap{{"thread", t}}); });
+    }
+    for (auto& thread : threads) thread.join();
+    completion.complete(AnyMap{{"late", true}});
+    EXPECT_EQ(context->completions().size(), 1u);
+  }
+}
+
+TEST(ExtensionRequestCompletionTest, DestroyingItDoesNotComplete) {
+  auto context = std::make_shared<RecordingContext>(std::vector<InputItem>{});
+  { ExtensionRequestCompletion completion(context); }
+  EXPECT_TRUE(context->completions().empty());
+}
+
+}  // namespace
+}  // namespace ostrela

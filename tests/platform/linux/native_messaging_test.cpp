@@ -1,0 +1,225 @@
+// The native-messaging stream over real pipes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "core/json.h"
+#include "platform/linux/native_messaging/frame_reader.h"
+#include "platform/linux/native_messaging/native_messaging_host.h"
+#include "platform/linux/native_messaging/reply_writer.h"
+#include "shared/in_memory_preference_domain.h"
+#include "tests/support/recording_log_sink.h"
+
+namespace ostrela::linux_platform {
+namespace {
+
+struct Pipe {
+  int read = -1;
+  int write = -1;
+  Pipe() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) == 0) {
+      read = fds[0];
+      write = fds[1];
+    }
+    ::fcntl(write, F_SETPIPE_SZ, 1 << 20);
+  }
+  ~Pipe() {
+    closeRead();
+    closeWrite();
+  }
+  void closeRead() {
+    if (read >= 0) ::close(std::exchange(read, -1));
+  }
+  void closeWrite() {
+    if (write >= 0) ::close(std::exchange(write, -1));
+  }
+  void put(std::string_view bytes) const {
+    ASSERT_EQ(::write(write, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+};
+
+std::string header(std::uint32_t length) {
+  std::string h(4, '\0');
+  std::memcpy(h.data(), &length, 4);
+  return h;
+}
+std::string frame(std::string_view body) {
+  return header(static_cast<std::uint32_t>(body.size())) + std::string(body);
+}
+
+// Every frame on `fd` until end of input, as decoded JSON objects.
+std::vector<AnyMap> readReplies(int fd) {
+  std::vector<AnyMap> replies;
+  FrameReader reader(fd);
+  for (;;) {
+    auto next = reader.next();
+    auto* f = std::get_if<Frame>(&next);
+    if (f == nullptr) break;
+    auto value = decodeJson(f->body);
+    replies.push_back(value && value->isMap() ? *value->asMap() : AnyMap{{"undecodable", true}});
+  }
+  return replies;
+}
+
+TEST(FrameReaderTest, EachFaultOfTheStream) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::size_t frames;
+    bool oversized;
+  } cases[] = {
+      {"EmptyFile", "", 0, false},
+      {"ShortHeader", "\x05\x00", 0, false},
+      {"EmptyBody", header(0), 1, false},
+      {"ShortBody", header(10) + "abc", 0, false},
+      {"TwoFramesThenShortBody", frame("{}") + frame("[]") + header(3), 2, false},
+      {"InvalidLength", header(kMaxInboundFrameLength + 1) + "{}", 0, true},
+      {"LargestLengthIsNotOversized", header(kMaxInboundFrameLength), 0, false},
+  };
+  for (const auto& c : cases) {
+    Pipe pipe;
+    pipe.put(c.bytes);
+    pipe.closeWrite();
+    FrameReader reader(pipe.read);
+    std::size_t frames = 0;
+    bool oversized = false;
+    for (;;) {
+      auto next = reader.next();
+      if (std::holds_alternative<Frame>(next)) {
+        ++frames;
+        continue;
+      }
+      oversized = std::holds_alternative<OversizedFrame>(next);
+      break;
+    }
+    EXPECT_EQ(frames, c.frames) << c.name;
+    EXPECT_EQ(oversized, c.oversized) << c.name;
+  }
+}
+
+TEST(ReplyWriterTest, RepliesTooLargeForTheBrowserAreReplaced) {
+  const std::string big(kMaxReplyLength, 'x');
+  std::size_t replaced = 0;
+  EXPECT_EQ(replyFrameBody(AnyMap{{"ok", true}, {"id", 7}}, replaced), R"({"ok":true,"id":7})");
+  EXPECT_EQ(replaced, 0u);
+
+  const std::string body =
+      replyFrameBody(AnyMap{{"ok", true}, {"data", big}, {"id", "r1"}}, replaced);
+  EXPECT_EQ(replaced, kMaxReplyLength + 31);
+  EXPECT_EQ(body, R"x({"ok":false,"error":"The reply is too large for the browser ()x" +
+                      std::to_string(replaced) + R"x( bytes)","id":"r1"})x");
+
+  // An id that is itself too large is left out of the replacement.
+  const auto withoutId = decodeJson(replyFrameBody(AnyMap{{"ok", true}, {"id", big}}, replaced));
+  ASSERT_TRUE(withoutId);
+  EXPECT_FALSE(withoutId->asMap()->contains("id"));
+  EXPECT_EQ(*withoutId->asMap()->find("ok"), AnyValue(false));
+
+  // A reply of exactly the limit is sent as it is.
+  const std::string exact(kMaxReplyLength - 8, 'y');  // {"k":"..."} is 8 bytes more
+  EXPECT_EQ(replyFrameBody(AnyMap{{"k", exact}}, replaced).size(), kMaxReplyLength);
+  EXPECT_EQ(replaced, 0u);
+}
+
+TEST(ReplyWriterTest, ClosedReaderEndsWritingWithoutASignal) {
+  takeProtocolOutput();  // ignores SIGPIPE, as the executable does
+  testing::RecordingLogSink sink;
+  const Logger logger("s", "c", sink, {});
+  Pipe pipe;
+  pipe.closeRead();
+  ReplyWriter writer(pipe.write, logger);
+  writer.write(AnyMap{{"ok", true}});
+  EXPECT_TRUE(writer.closed());
+  writer.write(AnyMap{{"ok", true}});  // dropped quietly
+}
+
+class NoStores : public PreferenceStores {
+ public:
+  std::shared_ptr<ManagedPreferenceDomain> standardUserDefaults() const override {
+    return std::make_shared<InMemoryPreferenceDomain>();
+  }
+  std::shared_ptr<ManagedPreferenceDomain> suiteForReading(std::string_view) const override {
+    return nullptr;
+  }
+  std::shared_ptr<MutablePreferenceDomain> suiteForWriting(std::string_view) const override {
+    return nullptr;
+  }
+};
+
+// Answers every relayed message from another thread after a delay taken from its "delayMs".
+class DelayedRelayTasks : public AgentRelayTasks {
+ public:
+  ~DelayedRelayTasks() override {
+    for (auto& t : threads_) t.join();
+  }
+  void startDetached(AgentRelayRequest request, std::function<void(NativeReply)> finish) override {
+    threads_.emplace_back([request = std::move(request), finish = std::move(finish)] {
+      const auto message = decodeJson(request.body);
+      const AnyValue* delay = member(message, "delayMs");
+      std::this_thread::sleep_for(
+          std::chrono::milliseconds(delay ? delay->asNumber()->asInt() : 0));
+      finish(NativeReply{AnyMap{{"ok", true}, {"id", request.id.value_or(AnyValue())}}, true});
+    });
+  }
+
+ private:
+  std::vector<std::thread> threads_;
+};
+
+class Host : public ::testing::Test {
+ protected:
+  testing::RecordingLogSink sink;
+  Logger logger{"s", "c", sink, {}};
+  NoStores stores;
+  DelayedRelayTasks relays;
+  SafariWebExtensionHandler handler{stores, logger, relays};
+  Pipe in;
+  Pipe out;
+
+  std::vector<AnyMap> run(std::string_view input) {
+    in.put(input);
+    in.closeWrite();
+    auto replies = std::async(std::launch::async, [fd = out.read] { return readReplies(fd); });
+    EXPECT_EQ(runNativeMessagingHost(in.read, out.write, handler, logger), 0);
+    out.closeWrite();
+    return replies.get();
+  }
+};
+
+TEST_F(Host, RepliesInCompletionOrderAndWaitsForRelaysAtEndOfInput) {
+  const auto replies =
+      run(frame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":1,"delayMs":150})") +
+          frame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":2,"delayMs":10})") +
+          frame(R"({"type":"unknown","id":3})"));
+  ASSERT_EQ(replies.size(), 3u);
+  EXPECT_EQ(*replies[0].find("id"), AnyValue(3));
+  EXPECT_EQ(*replies[1].find("id"), AnyValue(2));
+  EXPECT_EQ(*replies[2].find("id"), AnyValue(1));
+}
+
+TEST_F(Host, InvalidFramesAreAnsweredAsMalformed) {
+  const AnyMap malformed{{"ok", false},
+                         {"error", "Malformed native message: expected a JSON object"}};
+  const auto replies =
+      run(frame("") + frame("{\"type\":") + frame("\"text\"") + frame("{\"a\":\"\xff\"}"));
+  ASSERT_EQ(replies.size(), 4u);
+  for (const auto& reply : replies) EXPECT_EQ(reply, malformed);
+}
+
+TEST_F(Host, OversizedFrameIsAnsweredOnceAndEndsTheStream) {
+  const auto replies = run(frame(R"({"type":"x","id":1})") + header(kMaxInboundFrameLength + 1) +
+                           frame(R"({"type":"y","id":2})"));
+  ASSERT_EQ(replies.size(), 2u);
+  EXPECT_EQ(*replies[1].find("error"),
+            AnyValue("Malformed native message: expected a JSON object"));
+  ASSERT_EQ(sink.lines().size(), 1u);
+  EXPECT_EQ(sink.lines()[0].level, LogLevel::error);
+}
+
+}  // namespace
+}  // namespace ostrela::linux_platform
