@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package that building, testing and the demonstration need.
 set -euo pipefail
-packages=(
-  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
-  libboost1.81-dev libutf8proc-dev libgtest-dev libgmock-dev libbenchmark-dev
-  libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth chromium python3
-)
+# --build-only: just what building the extension and running the demonstration need.
+packages=(build-essential cmake ninja-build pkg-config libboost1.81-dev libutf8proc-dev python3)
+if [[ "${1:-}" != "--build-only" ]]; then
+  packages+=(clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+             libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth chromium)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
