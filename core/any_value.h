@@ -74,11 +74,12 @@ class AnyMap {
   void set(std::string key, AnyValue value);
   bool erase(std::string_view key);
 
-  std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
-  auto begin() const { return entries_.begin(); }
-  auto end() const { return entries_.end(); }
-  void reserve(std::size_t n) { entries_.reserve(n); }
+  // Defined below AnyValue, which they need complete.
+  std::size_t size() const;
+  bool empty() const;
+  std::vector<Entry>::const_iterator begin() const;
+  std::vector<Entry>::const_iterator end() const;
+  void reserve(std::size_t n);
 
   // Equal when both hold the same keys with equal values, in any order.
   friend bool operator==(const AnyMap& a, const AnyMap& b);
@@ -138,6 +139,22 @@ class AnyValue {
  private:
   Storage storage_;
 };
+
+inline std::size_t AnyMap::size() const {
+  return entries_.size();
+}
+inline bool AnyMap::empty() const {
+  return entries_.empty();
+}
+inline std::vector<AnyMap::Entry>::const_iterator AnyMap::begin() const {
+  return entries_.begin();
+}
+inline std::vector<AnyMap::Entry>::const_iterator AnyMap::end() const {
+  return entries_.end();
+}
+inline void AnyMap::reserve(std::size_t n) {
+  entries_.reserve(n);
+}
 
 // Member `key` of `value` when `value` is a map and has it; nullptr otherwise.
 const AnyValue* member(const std::optional<AnyValue>& value, std::string_view key);

@@ -58,25 +58,31 @@ class ValueBuilder {
     stack_.back().key = std::exchange(text_, {});
     return true;
   }
+  // A number may arrive in parts; its text is kept for the cases below.
   bool on_number_part(string_view s, error_code&) {
-    if (numberStart_ == '\0' && !s.empty()) numberStart_ = s.front();
+    number_.append(s.data(), s.size());
     return true;
   }
   bool on_int64(std::int64_t i, string_view s, error_code&) {
-    const char first = std::exchange(numberStart_, '\0');
+    number_.append(s.data(), s.size());
+    const bool negative = number_.front() == '-';
+    number_.clear();
     // "-0" is negative zero, which only a double can carry.
-    if (i == 0 && (first == '-' || (first == '\0' && !s.empty() && s.front() == '-'))) {
-      return add(AnyValue(-0.0));
-    }
-    return add(AnyValue(i));
+    return add(i == 0 && negative ? AnyValue(-0.0) : AnyValue(i));
   }
   bool on_uint64(std::uint64_t u, string_view, error_code&) {
-    numberStart_ = '\0';
+    number_.clear();
     return add(AnyValue(u));
   }
-  bool on_double(double d, string_view, error_code&) {
-    numberStart_ = '\0';
-    return add(AnyValue(d));
+  bool on_double(double d, string_view s, error_code&) {
+    // The parser's own conversion may be off by one unit in the last place;
+    // from_chars rounds correctly, so a number echoes exactly as it came.
+    number_.append(s.data(), s.size());
+    double precise = d;
+    const auto [end, ec] =
+        std::from_chars(number_.data(), number_.data() + number_.size(), precise);
+    number_.clear();
+    return add(AnyValue(ec == std::errc() ? precise : d));
   }
   bool on_bool(bool b, error_code&) { return add(AnyValue(b)); }
   bool on_null(error_code&) { return add(AnyValue(Null{})); }
@@ -112,7 +118,7 @@ class ValueBuilder {
 
   std::vector<Frame> stack_;
   std::string text_;
-  char numberStart_ = '\0';
+  std::string number_;
   std::optional<AnyValue> root_;
 };
 

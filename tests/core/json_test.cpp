@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <string>
 
 namespace ostrela {
@@ -65,6 +66,18 @@ TEST(JsonNumbers, KeepTheirKindAndExactValue) {
   EXPECT_EQ(array[0].asNumber()->kind(), Number::Kind::signedInteger);
   EXPECT_EQ(array[1].asNumber()->kind(), Number::Kind::floating);
   EXPECT_TRUE(array[2].isBool());
+}
+
+TEST(JsonNumbers, DoublesAreRoundedCorrectlySoTheyEchoUnchanged) {
+  // Found by fuzzing: the parser's fast conversion was one unit off in the
+  // last place, so a number changed on its way through the relay.
+  for (const char* text : {"90071992547493.18", "2.2250738585072014e-308", "0.30000000000000004"}) {
+    const auto value = decodeJson("[" + std::string(text) + "]");
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->asArray()->front().asNumber()->asDouble(), std::strtod(text, nullptr)) << text;
+    EXPECT_EQ(decodeJson(*encodeJson(*value)), value) << text;
+  }
+  EXPECT_EQ(roundTrip("[1.7976931348623157e+308]"), "[1.7976931348623157e+308]");
 }
 
 TEST(JsonNumbers, NegativeZeroStaysNegative) {
