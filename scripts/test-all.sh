@@ -2,7 +2,8 @@
 # Installs what the tests need, then builds and runs every test: the release
 # build with warnings as errors (unit, process, browser and window tests), the
 # AddressSanitizer + UndefinedBehaviorSanitizer build, and the ThreadSanitizer
-# build of the concurrency tests. Also checks the formatting.
+# build of the concurrency tests, and a bounded libFuzzer run of every fuzz
+# target. Also checks the formatting.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
@@ -27,5 +28,8 @@ stage "ThreadSanitizer, concurrency tests repeated"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 ctest --preset tsan -j2 --repeat until-fail:3
+
+stage "fuzzing: libFuzzer with clang, ASan and UBSan, a bounded run per target"
+scripts/fuzz.sh "${OSTRELA_FUZZ_SECONDS:-30}"
 
 stage "done"
