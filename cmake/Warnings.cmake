@@ -1,6 +1,6 @@
 # Warnings and sanitizers for every target of the project.
-add_compile_options(-Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
-                    -Wunused -Woverloaded-virtual -Wimplicit-fallthrough)
+add_compile_options(-Wall -Wextra -Wshadow -Wcast-align -Wunused -Wimplicit-fallthrough
+                    $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor$<SEMICOLON>-Wold-style-cast$<SEMICOLON>-Woverloaded-virtual>)
 if(OSTRELA_WERROR)
   add_compile_options(-Werror)
 endif()

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "core/json.h"
-#include "tests/e2e/host_process.h"
+#include "tests/support/host_process.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 

@@ -1,4 +1,4 @@
-#include "tests/e2e/host_process.h"
+#include "tests/support/host_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -9,7 +9,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -151,6 +153,16 @@ int HostProcess::wait(std::chrono::milliseconds timeout) {
   pid_ = -1;
   errorOutput();
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+long HostProcess::peakMemoryKiB() const {
+  if (pid_ <= 0) return 0;
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return 0;
 }
 
 std::string HostProcess::errorOutput() {

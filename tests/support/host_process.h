@@ -35,6 +35,8 @@ class HostProcess {
 
   // Waits for the exit: the exit status, 128 + signal, or -1 after `timeout`.
   int wait(std::chrono::milliseconds timeout);
+  // The running child's peak resident memory so far (VmHWM), in KiB; 0 once it has exited.
+  long peakMemoryKiB() const;
   // Everything the host wrote to stderr (call after wait()).
   std::string errorOutput();
 

@@ -1,0 +1,122 @@
+// What a browser pays per message: a new host process for each
+// runtime.sendNativeMessage. Measures, side by side in one run and
+// interleaved, the time from spawn to the reply frame of OstrelaExtension and
+// of a minimal C program doing the same job; then replies per second on one
+// long-lived connection (runtime.connectNative) and peak memory.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/host_process.h"
+#include "tests/support/temporary_directory.h"
+#include "tests/support/test_agent.h"
+
+namespace {
+
+using namespace ostrela::testing;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+const std::string kConfigMessage = R"({"type":"getManagedConfig","id":1})";
+const std::string kRelayMessage = R"({"type":"getToken","host":"com.ostrela.ldap_host","id":"t1"})";
+
+struct Sample {
+  double milliseconds;
+  long peakKiB;
+};
+
+std::vector<std::string> environment(const TemporaryDirectory& folder) {
+  return {"XDG_CONFIG_HOME=" + (folder.path() / "home").string(),
+          "XDG_CONFIG_DIRS=" + (folder.path() / "etc").string()};
+}
+
+Sample coldStart(const std::string& program, const std::string& message,
+                 const std::vector<std::string>& env) {
+  const auto start = Clock::now();
+  HostProcess host(program, {"chrome-extension://benchmark/"}, env);
+  host.writeFrame(message);
+  const auto reply = host.readFrame(10s);
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  const long peak = host.peakMemoryKiB();  // the host waits for end of input: still alive
+  host.closeInput();
+  host.wait(10s);
+  if (!reply) std::fprintf(stderr, "no reply from %s\n", program.c_str());
+  return {ms, peak};
+}
+
+double percentile(std::vector<double> values, double p) {
+  std::sort(values.begin(), values.end());
+  return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
+}
+
+void compare(const char* what, const std::string& baseline, const std::string& ours,
+             const std::string& message, const std::vector<std::string>& env, int runs) {
+  std::vector<double> base, mine;
+  long baseKiB = 0, mineKiB = 0;
+  for (int i = 0; i < runs; ++i) {  // interleaved, so both see the same machine
+    const Sample b = coldStart(baseline, message, env);
+    const Sample m = coldStart(ours, message, env);
+    base.push_back(b.milliseconds);
+    mine.push_back(m.milliseconds);
+    baseKiB = std::max(baseKiB, b.peakKiB);
+    mineKiB = std::max(mineKiB, m.peakKiB);
+  }
+  const double ratio = percentile(mine, 0.5) / percentile(base, 0.5);
+  std::printf("%-34s %8.3f %8.3f %9ld | %8.3f %8.3f %9ld | %5.2fx\n", what, percentile(base, 0.5),
+              percentile(base, 0.9), baseKiB, percentile(mine, 0.5), percentile(mine, 0.9), mineKiB,
+              ratio);
+}
+
+void throughput(const char* what, const std::string& program, const std::string& message,
+                const std::vector<std::string>& env, int count) {
+  HostProcess host(program, {"chrome-extension://benchmark/"}, env);
+  const auto start = Clock::now();
+  std::thread writer([&] {
+    for (int i = 0; i < count; ++i) host.writeFrame(message);
+    host.closeInput();
+  });
+  int replies = 0;
+  long peak = 0;
+  while (host.readFrame(15s)) {
+    if (++replies % 1000 == 0) peak = std::max(peak, host.peakMemoryKiB());
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  writer.join();
+  host.wait(15s);
+  std::printf("%-34s %8d replies in %6.3f s = %9.0f replies/s, peak memory %ld KiB%s\n", what,
+              replies, seconds, replies / seconds, peak,
+              replies == count ? "" : "  (REPLIES MISSING)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
+  TemporaryDirectory folder;
+  folder.write("etc/ostrela/managed-preferences/com.ostrela.safari-extension.extension.json",
+               R"({"organizationId":"org-1","endpoint":"https://e.example","Misspelt":1})");
+  folder.write(
+      "home/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension/"
+      "preferences.json",
+      R"({"machineId":"m-1","agentRelaySecret":"s"})");
+  const auto env = environment(folder);
+  TestAgent agent(47653);
+  agent.keepRecords(false);
+  agent.answer(AgentAnswer::json(200, R"({"ok":true,"token":"abc"})"));
+
+  std::printf("Cold start to the reply frame, %d runs each, interleaved (ms; peak memory KiB)\n",
+              runs);
+  std::printf("%-34s %8s %8s %9s | %8s %8s %9s | %s\n", "", "C p50", "C p90", "C KiB", "ours p50",
+              "ours p90", "ours KiB", "ratio");
+  compare("getManagedConfig", OSTRELA_MINIMAL_HOST, OSTRELA_EXTENSION_PATH, kConfigMessage, env,
+          runs);
+  compare("relayed getToken", OSTRELA_MINIMAL_RELAY_HOST, OSTRELA_EXTENSION_PATH, kRelayMessage,
+          env, runs);
+  std::printf("\nOne long-lived connection (OstrelaExtension)\n");
+  throughput("getManagedConfig", OSTRELA_EXTENSION_PATH, kConfigMessage, env, 20000);
+  throughput("relayed getToken", OSTRELA_EXTENSION_PATH, kRelayMessage, env, 5000);
+  return 0;
+}
