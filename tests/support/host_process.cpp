@@ -2,12 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +43,7 @@ std::string frameOf(std::string_view body) {
 
 HostProcess::HostProcess(const std::string& executable, const std::vector<std::string>& arguments,
                          const std::vector<std::string>& environment) {
+  std::signal(SIGPIPE, SIG_IGN);  // a host that went away must not take the test with it
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) {
     throw std::runtime_error("pipe failed");
@@ -54,7 +56,14 @@ HostProcess::HostProcess(const std::string& executable, const std::vector<std::s
   std::vector<std::string> argv{executable};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  const auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry(*e);
+    const bool replaced =
+        std::any_of(environment.begin(), environment.end(),
+                    [&](const std::string& x) { return nameOf(x) == nameOf(entry); });
+    if (!replaced) env.push_back(entry);
+  }
   env.insert(env.end(), environment.begin(), environment.end());
   std::vector<char*> argp, envp;
   for (auto& a : argv) argp.push_back(a.data());
@@ -69,18 +78,28 @@ HostProcess::HostProcess(const std::string& executable, const std::vector<std::s
   ::close(err[1]);
   input_ = in[1];
   output_ = out[0];
-  errors_ = err[0];
+  errorReader_ = std::thread([this, fd = err[0]] {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      std::lock_guard lock(errorMutex_);
+      errorText_.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+  });
   if (spawned != 0) throw std::runtime_error("cannot start " + executable);
 }
 
 HostProcess::~HostProcess() {
   closeFd(input_);
   closeFd(output_);
-  closeFd(errors_);
   if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0) {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
   }
+  if (errorReader_.joinable()) errorReader_.join();
 }
 
 void HostProcess::writeBytes(std::string_view bytes) {
@@ -136,22 +155,12 @@ std::vector<std::string> HostProcess::readAllFrames(std::chrono::milliseconds ti
 int HostProcess::wait(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   int status = 0;
-  for (;;) {
-    // Drain stderr as we go, so a chatty host never blocks on a full pipe.
-    pollfd p{errors_, POLLIN, 0};
-    if (errors_ >= 0 && ::poll(&p, 1, 20) > 0) {
-      char buffer[4096];
-      const ssize_t n = ::read(errors_, buffer, sizeof buffer);
-      if (n > 0) errorText_.append(buffer, static_cast<std::size_t>(n));
-      if (n == 0) closeFd(errors_);
-    }
-    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) break;
+  while (::waitpid(pid_, &status, WNOHANG) != pid_) {
     if (std::chrono::steady_clock::now() > deadline) return -1;
-    if (errors_ < 0) ::usleep(10000);
+    ::usleep(5000);
   }
   pid_ = -1;
-  errorOutput();
+  if (errorReader_.joinable()) errorReader_.join();  // the host's stderr is closed now
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -166,16 +175,7 @@ long HostProcess::peakMemoryKiB() const {
 }
 
 std::string HostProcess::errorOutput() {
-  while (errors_ >= 0) {
-    char buffer[4096];
-    const ssize_t n = ::read(errors_, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      closeFd(errors_);
-      break;
-    }
-    errorText_.append(buffer, static_cast<std::size_t>(n));
-  }
+  std::lock_guard lock(errorMutex_);
   return errorText_;
 }
 

@@ -5,9 +5,11 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace ostrela::testing {
@@ -15,7 +17,8 @@ namespace ostrela::testing {
 class HostProcess {
  public:
   // Starts `executable` with `arguments`; `environment` entries ("NAME=value")
-  // are added to the test's own environment.
+  // are added to the test's own environment, replacing variables of the same name.
+  // The host's stderr is collected all along, so a chatty host never blocks.
   HostProcess(const std::string& executable, const std::vector<std::string>& arguments,
               const std::vector<std::string>& environment);
   ~HostProcess();
@@ -37,7 +40,8 @@ class HostProcess {
   int wait(std::chrono::milliseconds timeout);
   // The running child's peak resident memory so far (VmHWM), in KiB; 0 once it has exited.
   long peakMemoryKiB() const;
-  // Everything the host wrote to stderr (call after wait()).
+  pid_t pid() const { return pid_; }
+  // Everything the host wrote to stderr (all of it once wait() has returned).
   std::string errorOutput();
 
  private:
@@ -45,8 +49,9 @@ class HostProcess {
   pid_t pid_ = -1;
   int input_ = -1;
   int output_ = -1;
-  int errors_ = -1;
-  std::string errorText_;
+  std::thread errorReader_;
+  std::mutex errorMutex_;
+  std::string errorText_;  // guarded by errorMutex_
 };
 
 std::string frameOf(std::string_view body);
