@@ -15,30 +15,19 @@
 #include "platform/linux/native_messaging/frame_reader.h"
 #include "platform/linux/native_messaging/native_messaging_host.h"
 #include "platform/linux/native_messaging/reply_writer.h"
-#include "shared/in_memory_preference_domain.h"
+#include "shared/in_memory_preference_stores.h"
 
 using namespace ostrela;
 using namespace ostrela::linux_platform;
 
 namespace {
 
-class Stores : public PreferenceStores {
- public:
-  Stores() {
-    forced_->force("organizationName", AnyValue("Acme"));
-    forced_->force("PayloadContent", AnyValue(1));
-  }
-  std::shared_ptr<ManagedPreferenceDomain> standardUserDefaults() const override { return forced_; }
-  std::shared_ptr<ManagedPreferenceDomain> suiteForReading(std::string_view) const override {
-    return nullptr;
-  }
-  std::shared_ptr<MutablePreferenceDomain> suiteForWriting(std::string_view) const override {
-    return nullptr;
-  }
-
- private:
-  std::shared_ptr<InMemoryPreferenceDomain> forced_ = std::make_shared<InMemoryPreferenceDomain>();
-};
+InMemoryPreferenceStores makeStores() {
+  InMemoryPreferenceStores stores;
+  stores.standard->force("organizationName", AnyValue("Acme"));
+  stores.standard->force("PayloadContent", AnyValue(1));
+  return stores;
+}
 
 // Answers relayed messages at once, as an agent that echoes the body would.
 class EchoRelay : public AgentRelayTasks {
@@ -73,7 +62,7 @@ std::size_t expectedReplies(const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static Stores stores;
+  static const InMemoryPreferenceStores stores = makeStores();
   static EchoRelay relay;
   static NullSink sink;
   static const Logger logger("fuzz", "stream", sink, LogSettings{true, true});

@@ -6,7 +6,7 @@
 
 #include "core/json.h"
 #include "extension/extension_request_completion.h"
-#include "shared/in_memory_preference_domain.h"
+#include "shared/in_memory_preference_stores.h"
 #include "tests/support/recording_log_sink.h"
 
 namespace ostrela {
@@ -53,20 +53,6 @@ class RecordingContext : public ExtensionContext {
   std::size_t linesAtCompletion_ = 0;
 };
 
-class FixedStores : public PreferenceStores {
- public:
-  std::shared_ptr<InMemoryPreferenceDomain> standard = std::make_shared<InMemoryPreferenceDomain>();
-  std::shared_ptr<ManagedPreferenceDomain> standardUserDefaults() const override {
-    return standard;
-  }
-  std::shared_ptr<ManagedPreferenceDomain> suiteForReading(std::string_view) const override {
-    return nullptr;
-  }
-  std::shared_ptr<MutablePreferenceDomain> suiteForWriting(std::string_view) const override {
-    return nullptr;
-  }
-};
-
 // Holds relayed requests until the test finishes them.
 class ManualRelayTasks : public AgentRelayTasks {
  public:
@@ -86,7 +72,7 @@ class Handler : public ::testing::Test {
  protected:
   testing::RecordingLogSink sink;
   Logger logger{"com.ostrela.safari-extension.extension", "native-bridge", sink, {true, false}};
-  FixedStores stores;
+  InMemoryPreferenceStores stores;
   ManualRelayTasks relays;
   SafariWebExtensionHandler handler{stores, logger, relays};
 

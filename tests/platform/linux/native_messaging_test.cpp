@@ -11,7 +11,7 @@
 #include "platform/linux/native_messaging/frame_reader.h"
 #include "platform/linux/native_messaging/native_messaging_host.h"
 #include "platform/linux/native_messaging/reply_writer.h"
-#include "shared/in_memory_preference_domain.h"
+#include "shared/in_memory_preference_stores.h"
 #include "tests/support/recording_log_sink.h"
 
 namespace ostrela::linux_platform {
@@ -138,19 +138,6 @@ TEST(ReplyWriterTest, ClosedReaderEndsWritingWithoutASignal) {
   writer.write(AnyMap{{"ok", true}});  // dropped quietly
 }
 
-class NoStores : public PreferenceStores {
- public:
-  std::shared_ptr<ManagedPreferenceDomain> standardUserDefaults() const override {
-    return std::make_shared<InMemoryPreferenceDomain>();
-  }
-  std::shared_ptr<ManagedPreferenceDomain> suiteForReading(std::string_view) const override {
-    return nullptr;
-  }
-  std::shared_ptr<MutablePreferenceDomain> suiteForWriting(std::string_view) const override {
-    return nullptr;
-  }
-};
-
 // Answers every relayed message from another thread after a delay taken from its "delayMs".
 class DelayedRelayTasks : public AgentRelayTasks {
  public:
@@ -175,7 +162,7 @@ class Host : public ::testing::Test {
  protected:
   testing::RecordingLogSink sink;
   Logger logger{"s", "c", sink, {}};
-  NoStores stores;
+  InMemoryPreferenceStores stores;
   DelayedRelayTasks relays;
   SafariWebExtensionHandler handler{stores, logger, relays};
   Pipe in;

@@ -1,0 +1,79 @@
+#include "tests/extension/relay/relay_test_helpers.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+
+#include "core/json.h"
+#include "extension/relay/relay_secret.h"
+#include "shared/managed_configuration_key.h"
+
+namespace ostrela::testing {
+
+AgentRelayRequest relayRequest(std::string type, std::optional<AnyValue> id) {
+  const bool redaction = type == "scrub";
+  AnyMap message{{"type", type}, {"host", std::string(redaction ? kRedactionHost : kIdentityHost)}};
+  if (id) message.set("id", *id);
+  message.set("payload", AnyMap{{"text", "caf\xC3\xA9 \"quoted\""}});
+  return AgentRelayRequest{std::move(id), std::string(kAgentMessagePath),
+                           redaction ? AgentRelayBudget::redaction : AgentRelayBudget::identity,
+                           *encodeJson(message)};
+}
+
+NativeReply sendAndWait(const linux_platform::AgentRelay& relay, AgentRelayRequest request) {
+  auto promise = std::make_shared<std::promise<NativeReply>>();
+  std::future<NativeReply> reply = promise->get_future();
+  linux_platform::spawnDetached(
+      [&relay, promise, request = std::move(request)]() -> boost::asio::awaitable<void> {
+        promise->set_value(co_await relay.send(request));
+      });
+  return reply.get();
+}
+
+std::string errorText(const NativeReply& reply) {
+  const AnyValue* error = reply.payload.find("error");
+  return error && error->isString() ? *error->asString() : "<none>";
+}
+
+RelayPreferences::RelayPreferences()
+    : stores_(std::make_shared<linux_platform::FilePreferenceStores>(
+          linux_platform::XdgDirectories{folder_.path() / "config", {folder_.path() / "etc"}},
+          kExtensionDomain)) {}
+
+void RelayPreferences::writeSecret(const AnyValue& secret) const {
+  stores_->suiteForWriting(appGroupSuiteName)->setObjectForKey(secret, kAgentRelaySecretKey);
+}
+
+std::unique_ptr<linux_platform::AgentRelay> RelayPreferences::relayFor(std::uint16_t port) const {
+  return std::make_unique<linux_platform::AgentRelay>(
+      HttpUrl::fromComponents("http", "127.0.0.1", port), stores_);
+}
+
+std::unique_ptr<linux_platform::AgentRelay> RelayPreferences::relayFor(std::uint16_t port,
+                                                                       double budget) const {
+  using linux_platform::AgentRelay;
+  return std::make_unique<AgentRelay>(HttpUrl::fromComponents("http", "127.0.0.1", port), stores_,
+                                      AgentRelay::makeSession(budget),
+                                      AgentRelay::makeSession(budget));
+}
+
+double millisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+std::uint16_t unusedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+}  // namespace ostrela::testing

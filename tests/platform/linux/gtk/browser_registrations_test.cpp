@@ -1,0 +1,123 @@
+#include "platform/linux/gtk/browser_registrations.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/platform/linux/gtk/browser_test_support.h"
+
+namespace ostrela::linux_platform {
+namespace {
+
+const std::vector<std::string> kHosts{"com.ostrela.ldap_host", "com.ostrela.redaction_host"};
+constexpr const char* kChromiumUserFolder = "config/chromium/NativeMessagingHosts/";
+
+std::string describe(const std::optional<InstalledBrowser>& browser) {
+  return browser ? browser->name + " " + browser->settingsPage : "none";
+}
+
+class BrowserRegistrationsTest : public ::testing::Test {
+ protected:
+  std::string registered() const {
+    return describe(findRegisteredBrowser(desktop_.environment(), kHosts));
+  }
+  FakeDesktop desktop_;
+};
+
+TEST_F(BrowserRegistrationsTest, ChromiumUserManifestRegistersTheExtension) {
+  desktop_.install("chromium");
+  desktop_.registerHost(std::string(kChromiumUserFolder) + "com.ostrela.ldap_host.json",
+                        "com.ostrela.ldap_host");
+  const auto browser = findRegisteredBrowser(desktop_.environment(), kHosts);
+  ASSERT_TRUE(browser);
+  EXPECT_EQ(browser->executable, desktop_.path() / "bin/chromium");
+  EXPECT_EQ(describe(browser), "Chromium chrome://extensions/?id=abcdefghijklmnopabcdefghijklmnop");
+}
+
+TEST_F(BrowserRegistrationsTest, SystemFoldersCountToo) {
+  desktop_.install("firefox-esr");
+  desktop_.registerHost(
+      "root/usr/lib/mozilla/native-messaging-hosts/com.ostrela.redaction_host.json",
+      "com.ostrela.redaction_host", R"("allowed_extensions": ["ostrela@example.com"])");
+  EXPECT_EQ(registered(), "Firefox about:addons");
+
+  desktop_.install("google-chrome");
+  desktop_.registerHost("root/etc/opt/chrome/native-messaging-hosts/com.ostrela.ldap_host.json",
+                        "com.ostrela.ldap_host");
+  EXPECT_EQ(registered(), "Google Chrome chrome://extensions/?id=abcdefghijklmnopabcdefghijklmnop");
+}
+
+TEST_F(BrowserRegistrationsTest, AManifestOfABrowserThatIsNotInstalledDoesNotCount) {
+  desktop_.install("firefox");
+  desktop_.registerHost(std::string(kChromiumUserFolder) + "com.ostrela.ldap_host.json",
+                        "com.ostrela.ldap_host");
+  EXPECT_EQ(registered(), "none");
+  // A file that is not executable is no browser either.
+  desktop_.write("bin/chromium", "#!/bin/sh\n");
+  EXPECT_EQ(registered(), "none");
+}
+
+TEST_F(BrowserRegistrationsTest, ManifestsThatCannotStartTheHostDoNotCount) {
+  desktop_.install("chromium");
+  const std::string file = std::string(kChromiumUserFolder) + "com.ostrela.ldap_host.json";
+  const std::string origins = std::string(R"("allowed_origins": [")") + kExtensionOrigin + "\"]";
+  const auto host = desktop_.executable("opt/host", "#!/bin/sh\n");
+  const auto notExecutable = desktop_.path() / "opt/data";
+  desktop_.write("opt/data", "");
+  const std::vector<std::string> broken{
+      "not json",
+      R"(["an array"])",
+      R"({"name": "com.ostrela.other", "type": "stdio", "path": ")" + host.string() + "\", " +
+          origins + "}",
+      R"({"name": "com.ostrela.ldap_host", "type": "socket", "path": ")" + host.string() + "\", " +
+          origins + "}",
+      R"({"name": "com.ostrela.ldap_host", "type": "stdio", "path": "opt/host", )" + origins + "}",
+      R"({"name": "com.ostrela.ldap_host", "type": "stdio", "path": ")" + notExecutable.string() +
+          "\", " + origins + "}",
+      R"({"name": "com.ostrela.ldap_host", "type": "stdio", "path": "/nonexistent/host", )" +
+          origins + "}",
+      R"({"name": "com.ostrela.ldap_host", "type": "stdio", "path": ")" + host.string() +
+          R"(", "allowed_origins": []})",
+      R"({"name": "com.ostrela.ldap_host", "type": "stdio", "path": ")" + host.string() +
+          R"(", "allowed_extensions": ["x@y"]})",
+  };
+  for (const std::string& manifest : broken) {
+    desktop_.write(file, manifest);
+    EXPECT_EQ(registered(), "none") << manifest;
+  }
+  desktop_.write(file, R"({"name": "com.ostrela.ldap_host", "type": "stdio", "path": ")" +
+                           host.string() + "\", " + origins + "}");
+  EXPECT_NE(registered(), "none");
+}
+
+TEST_F(BrowserRegistrationsTest, SettingsPageNamesTheExtensionOnlyWhenItIsUnambiguous) {
+  desktop_.install("chromium");
+  const std::string file = std::string(kChromiumUserFolder) + "com.ostrela.ldap_host.json";
+  for (
+      const char* origins :
+      {R"(["chrome-extension://abcdefghijklmnopabcdefghijklmnop/", "chrome-extension://pppppppppppppppppppppppppppppppp/"])",
+       R"(["chrome-extension://ABCDEFGHIJKLMNOPABCDEFGHIJKLMNOP/"])",
+       R"(["chrome-extension://abc/"])", R"(["https://example.com/"])"}) {
+    desktop_.registerHost(file, "com.ostrela.ldap_host",
+                          std::string("\"allowed_origins\": ") + origins);
+    EXPECT_EQ(registered(), "Chromium chrome://extensions/") << origins;
+  }
+}
+
+TEST_F(BrowserRegistrationsTest, ChromiumIsPreferredAndTheFirstInstalledBrowserIsTheFallback) {
+  EXPECT_EQ(describe(findInstalledBrowser(desktop_.environment())), "none");
+  desktop_.install("firefox");
+  EXPECT_EQ(describe(findInstalledBrowser(desktop_.environment())), "Firefox about:addons");
+  desktop_.executable("usr-bin/chromium-browser", "#!/bin/sh\n");
+  EXPECT_EQ(describe(findInstalledBrowser(desktop_.environment())),
+            "Chromium chrome://extensions/");
+
+  desktop_.registerHost("home/.mozilla/native-messaging-hosts/com.ostrela.ldap_host.json",
+                        "com.ostrela.ldap_host",
+                        R"("allowed_extensions": ["ostrela@example.com"])");
+  EXPECT_EQ(registered(), "Firefox about:addons");
+  desktop_.registerHost(std::string(kChromiumUserFolder) + "com.ostrela.redaction_host.json",
+                        "com.ostrela.redaction_host");
+  EXPECT_EQ(registered(), "Chromium chrome://extensions/?id=abcdefghijklmnopabcdefghijklmnop");
+}
+
+}  // namespace
+}  // namespace ostrela::linux_platform
