@@ -36,9 +36,10 @@ int main(int argc, char** argv) {
   // Installed: <prefix>/bin and <prefix>/<datadir>/ostrela-host; in the build tree: resources/.
   const auto executable = currentExecutable();
   const auto resources =
-      executable ? findResourceFolder(*executable, {OSTRELA_HOST_RESOURCES_FROM_BINARY, "resources"},
-                                      kWindowDescriptionFile)
-                 : std::nullopt;
+      executable
+          ? findResourceFolder(*executable, {OSTRELA_HOST_RESOURCES_FROM_BINARY, "resources"},
+                               kWindowDescriptionFile)
+          : std::nullopt;
   if (!resources) {
     std::fputs("OstrelaHost: cannot find the application's resources\n", stderr);
     return 1;

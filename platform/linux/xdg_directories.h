@@ -2,9 +2,14 @@
 #pragma once
 
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 namespace ostrela::linux_platform {
+
+// The absolute folders of a colon-separated list such as $PATH, in order;
+// empty and relative entries are skipped.
+std::vector<std::filesystem::path> absoluteFolders(std::string_view list);
 
 struct XdgDirectories {
   // $XDG_CONFIG_HOME, default ~/.config.

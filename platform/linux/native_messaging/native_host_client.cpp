@@ -10,30 +10,14 @@
 #include <thread>
 
 #include "core/json.h"
+#include "platform/linux/browser_registrations.h"
 #include "platform/linux/native_messaging/frame_reader.h"
 #include "platform/linux/preference_file.h"
-#include "platform/linux/xdg_directories.h"
 
 extern char** environ;
 
 namespace ostrela::linux_platform {
 namespace {
-
-std::vector<std::filesystem::path> manifestFolders() {
-  const XdgDirectories xdg = XdgDirectories::fromEnvironment();
-  const char* home = std::getenv("HOME");
-  std::vector<std::filesystem::path> folders = {
-      xdg.configHome / "chromium/NativeMessagingHosts",
-      xdg.configHome / "google-chrome/NativeMessagingHosts",
-  };
-  if (home != nullptr)
-    folders.push_back(std::filesystem::path(home) / ".mozilla/native-messaging-hosts");
-  folders.insert(
-      folders.end(),
-      {"/etc/chromium/native-messaging-hosts", "/etc/opt/chrome/native-messaging-hosts",
-       "/usr/lib/mozilla/native-messaging-hosts", "/usr/lib64/mozilla/native-messaging-hosts"});
-  return folders;
-}
 
 void writeFrames(int fd, const std::vector<std::string>& bodies) {
   for (const std::string& body : bodies) {
@@ -53,12 +37,14 @@ void writeFrames(int fd, const std::vector<std::string>& bodies) {
 }  // namespace
 
 std::optional<InstalledHost> findInstalledHost(std::string_view hostName) {
-  for (const auto& folder : manifestFolders()) {
-    const auto manifest = folder / (std::string(hostName) + ".json");
-    const auto contents = readPreferenceFile(manifest);
-    if (!contents) continue;
-    const AnyValue* path = contents->find("path");
-    if (path != nullptr && path->isString()) return InstalledHost{manifest, *path->asString()};
+  for (const KnownBrowser& browser : knownBrowsers(BrowserEnvironment::fromEnvironment())) {
+    for (const auto& folder : browser.manifestFolders) {
+      const auto manifest = folder / (std::string(hostName) + ".json");
+      const auto contents = readPreferenceFile(manifest);
+      if (!contents) continue;
+      const AnyValue* path = contents->find("path");
+      if (path != nullptr && path->isString()) return InstalledHost{manifest, *path->asString()};
+    }
   }
   return std::nullopt;
 }

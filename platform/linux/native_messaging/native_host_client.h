@@ -15,9 +15,8 @@ struct InstalledHost {
   std::filesystem::path executable;
 };
 
-// The first manifest for `hostName` that names an executable, looked up as
-// the browsers do: per-user folders of Chromium, Google Chrome and Firefox
-// first, then their system folders.
+// The first manifest for `hostName` that names an executable, in the folders
+// of Chromium, Google Chrome and Firefox (each browser's per-user folder first).
 std::optional<InstalledHost> findInstalledHost(std::string_view hostName);
 
 struct HostSession {

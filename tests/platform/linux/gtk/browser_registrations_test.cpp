@@ -1,4 +1,4 @@
-#include "platform/linux/gtk/browser_registrations.h"
+#include "platform/linux/browser_registrations.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,258 @@
+// The relay against a loopback agent, side by side in one run:
+//  - one exchange: a relayed `send` through to the parsed reply, and a raw
+//    blocking-socket keep-alive POST of the same bytes (the floor);
+//  - 1,000 exchanges in flight at once: wall time, peak memory, threads.
+// Usage: ostrela_relay_bench [samples [part]]   samples default to 20000; part
+// is one of raw, pool, task, flight to run only that (for profiling).
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <dirent.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/json.h"
+#include "extension/relay/agent_exchange.h"
+#include "extension/relay/relay_secret.h"
+#include "platform/linux/file_preference_stores.h"
+#include "platform/linux/http/agent_relay.h"
+#include "shared/managed_configuration_key.h"
+#include "tests/support/temporary_directory.h"
+#include "tests/support/test_agent.h"
+
+namespace ostrela {
+namespace {
+
+using linux_platform::AgentRelay;
+using Clock = std::chrono::steady_clock;
+using testing::AgentAnswer;
+using testing::TestAgent;
+
+const char* const kMessage =
+    R"({"type":"getToken","host":"com.ostrela.ldap_host","id":"7f9c2ba4-e88f-11ee-a5f1",)"
+    R"("payload":{"realm":"corp.example","user":"jdoe","scopes":["read","write"]}})";
+const char* const kAnswer = R"({"ok":true,"token":"eyJhbGciOiJIUzI1NiJ9.e30.sig","id":"x"})";
+
+double microseconds(Clock::duration d) {
+  return std::chrono::duration<double, std::micro>(d).count();
+}
+
+struct Summary {
+  double median, p90, p99;
+};
+
+Summary summarize(std::vector<double> samples) {
+  std::sort(samples.begin(), samples.end());
+  auto at = [&](double q) { return samples[static_cast<std::size_t>(q * (samples.size() - 1))]; };
+  return {at(0.5), at(0.9), at(0.99)};
+}
+
+void printRow(const char* name, const Summary& s) {
+  std::printf("  %-46s %8.1f %8.1f %8.1f\n", name, s.median, s.p90, s.p99);
+}
+
+// The bytes the relay writes for `request`, for the raw socket to send as well.
+std::string wireBytes(const AgentHttpRequest& request) {
+  std::string bytes = "POST " + request.url.requestTarget() +
+                      " HTTP/1.1\r\nHost: " + request.url.authority() + "\r\n";
+  for (const HttpHeader& h : request.headers) bytes += h.name + ": " + h.value + "\r\n";
+  bytes += "Content-Length: " + std::to_string(request.body.size()) + "\r\n\r\n" + request.body;
+  return bytes;
+}
+
+// Blocking keep-alive POSTs on one connection: the floor for one exchange.
+std::vector<double> rawSocketExchanges(std::uint16_t port, const std::string& bytes, int warmup,
+                                       int samples) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) std::abort();
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  std::vector<double> result;
+  std::string answer;
+  char buffer[65536];
+  for (int i = 0; i < warmup + samples; ++i) {
+    const Clock::time_point start = Clock::now();
+    if (::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(bytes.size())) {
+      std::abort();
+    }
+    answer.clear();
+    std::size_t expected = std::string::npos;
+    while (answer.size() != expected) {
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) std::abort();
+      answer.append(buffer, static_cast<std::size_t>(n));
+      const std::size_t headEnd = answer.find("\r\n\r\n");
+      if (expected == std::string::npos && headEnd != std::string::npos) {
+        const std::size_t length = answer.find("Content-Length: ");
+        expected = headEnd + 4 + std::stoul(answer.substr(length + 16));
+      }
+    }
+    if (i >= warmup) result.push_back(microseconds(Clock::now() - start));
+  }
+  ::close(fd);
+  return result;
+}
+
+// `send` awaited in a loop by one task on the worker pool.
+std::vector<double> relayedInPool(const AgentRelay& relay, const AgentRelayRequest& request,
+                                  int warmup, int samples) {
+  std::vector<double> result;
+  std::promise<void> done;
+  linux_platform::spawnDetached([&]() -> boost::asio::awaitable<void> {
+    for (int i = 0; i < warmup + samples; ++i) {
+      const Clock::time_point start = Clock::now();
+      const NativeReply reply = co_await relay.send(request);
+      if (!reply.fromAgent) std::abort();
+      if (i >= warmup) result.push_back(microseconds(Clock::now() - start));
+    }
+    done.set_value();
+  });
+  done.get_future().wait();
+  return result;
+}
+
+// One detached task per message, as the extension entry starts them, awaited from this thread.
+std::vector<double> relayedFromOutside(const AgentRelay& relay, const AgentRelayRequest& request,
+                                       int warmup, int samples) {
+  std::vector<double> result;
+  for (int i = 0; i < warmup + samples; ++i) {
+    std::promise<void> done;
+    const Clock::time_point start = Clock::now();
+    linux_platform::spawnDetached([&]() -> boost::asio::awaitable<void> {
+      if (!(co_await relay.send(request)).fromAgent) std::abort();
+      done.set_value();
+    });
+    done.get_future().wait();
+    if (i >= warmup) result.push_back(microseconds(Clock::now() - start));
+  }
+  return result;
+}
+
+std::vector<double> secretLookups(const AgentRelay& relay, int samples) {
+  std::vector<double> result;
+  for (int i = 0; i < samples; ++i) {
+    const Clock::time_point start = Clock::now();
+    if (!relay.relaySecret()) std::abort();
+    result.push_back(microseconds(Clock::now() - start));
+  }
+  return result;
+}
+
+long statusField(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+  }
+  return -1;
+}
+
+std::size_t threadCount() {
+  std::size_t count = 0;
+  DIR* dir = ::opendir("/proc/self/task");
+  while (const dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
+  ::closedir(dir);
+  return count;
+}
+
+void inFlight(const AgentRelay& relay, TestAgent& agent, const AgentRelayRequest& request,
+              std::chrono::milliseconds agentDelay) {
+  constexpr int kExchanges = 1000;
+  AgentAnswer answer = AgentAnswer::json(200, kAnswer);
+  answer.delay = agentDelay;
+  agent.answer(answer);
+  const std::size_t connectionsBefore = agent.connectionCount();
+  std::ofstream("/proc/self/clear_refs") << "5";  // resets the peak resident size
+  const long rssBefore = statusField("VmRSS:");
+  std::atomic<int> remaining{kExchanges};
+  std::atomic<int> failures{0};
+  std::size_t maxThreads = 0;
+
+  const Clock::time_point start = Clock::now();
+  for (int i = 0; i < kExchanges; ++i) {
+    linux_platform::spawnDetached([&]() -> boost::asio::awaitable<void> {
+      if (!(co_await relay.send(request)).fromAgent) failures.fetch_add(1);
+      remaining.fetch_sub(1);
+    });
+  }
+  while (remaining.load() > 0) {
+    maxThreads = std::max(maxThreads, threadCount());
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  const double wall = microseconds(Clock::now() - start) / 1000;
+  const long peak = statusField("VmHWM:");
+  std::printf(
+      "  agent answers after %3lld ms: wall %7.1f ms, failures %d, peak RSS +%.1f MiB "
+      "(agent included), threads: pool %zu, process at most %zu (main + agent + pool), "
+      "connections opened %zu\n",
+      static_cast<long long>(agentDelay.count()), wall, failures.load(),
+      (peak - rssBefore) / 1024.0, linux_platform::workerThreadCount(), maxThreads,
+      agent.connectionCount() - connectionsBefore);
+}
+
+}  // namespace
+}  // namespace ostrela
+
+int main(int argc, char** argv) {
+  using namespace ostrela;
+  const int samples = argc > 1 ? std::atoi(argv[1]) : 20000;
+  const int warmup = std::max(100, samples / 10);
+  const std::string part = argc > 2 ? argv[2] : "";
+
+  testing::TemporaryDirectory home;
+  auto stores = std::make_shared<linux_platform::FilePreferenceStores>(
+      linux_platform::XdgDirectories{home.path() / "config", {home.path() / "etc"}},
+      "com.ostrela.safari-extension.extension");
+  stores->suiteForWriting(appGroupSuiteName)
+      ->setObjectForKey(AnyValue("0123456789abcdef0123456789abcdef"), kAgentRelaySecretKey);
+
+  TestAgent agent;
+  agent.keepRecords(false);
+  agent.answer(AgentAnswer::json(200, kAnswer));
+  const AgentRelay relay(HttpUrl::fromComponents("http", "127.0.0.1", agent.port()), stores);
+  const AgentRelayRequest request{AnyValue("7f9c2ba4"), std::string(kAgentMessagePath),
+                                  AgentRelayBudget::identity, kMessage};
+  const auto prepared = prepareAgentRequest(relay.baseURL(), request, relay.relaySecret());
+  const std::string bytes = wireBytes(std::get<AgentHttpRequest>(prepared));
+
+  std::printf(
+      "One exchange: %zu request bytes, %zu answer body bytes, %d samples after %d warm-up\n",
+      bytes.size(), std::strlen(kAnswer), samples, warmup);
+  std::printf("  %-46s %8s %8s %8s\n", "microseconds per exchange", "median", "p90", "p99");
+  if (part == "pool") relayedInPool(relay, request, warmup, samples);
+  if (part == "task") relayedFromOutside(relay, request, warmup, samples);
+  if (part == "raw") rawSocketExchanges(agent.port(), bytes, warmup, samples);
+  if (part == "flight") inFlight(relay, agent, request, std::chrono::milliseconds(0));
+  if (!part.empty()) return 0;
+
+  const Summary raw = summarize(rawSocketExchanges(agent.port(), bytes, warmup, samples));
+  const Summary pooled = summarize(relayedInPool(relay, request, warmup, samples));
+  const Summary outside = summarize(relayedFromOutside(relay, request, warmup, samples));
+  const Summary secret = summarize(secretLookups(relay, samples));
+  printRow("raw socket keep-alive POST (floor)", raw);
+  printRow("relayed send, awaited in a pool task", pooled);
+  printRow("relayed send, one detached task per message", outside);
+  printRow("  of which: secret lookup (App Group file)", secret);
+  std::printf("  median relayed / raw: %.2fx in a pool task, %.2fx per detached task\n\n",
+              pooled.median / raw.median, outside.median / raw.median);
+
+  std::printf("1,000 exchanges in flight at once:\n");
+  inFlight(relay, agent, request, std::chrono::milliseconds(0));
+  inFlight(relay, agent, request, std::chrono::milliseconds(200));
+  return 0;
+}

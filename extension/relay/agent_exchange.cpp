@@ -1,0 +1,69 @@
+#include "extension/relay/agent_exchange.h"
+
+#include <algorithm>
+
+#include "core/json.h"
+
+namespace ostrela {
+namespace {
+
+constexpr std::string_view kNotConfigured = "The Ostrela agent relay endpoint is not configured";
+constexpr std::string_view kNonHttp = "The Ostrela agent returned a non-HTTP response";
+constexpr std::string_view kMalformed = "The Ostrela agent returned a malformed reply";
+constexpr std::string_view kMissingOk = "The Ostrela agent reply is missing 'ok'";
+
+// A header value must not end the line early or smuggle a second header:
+// horizontal tab, space, visible ASCII and bytes above 0x7F only.
+bool fitsInHeaderValue(std::string_view value) {
+  return std::all_of(value.begin(), value.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte == '\t' || (byte >= 0x20 && byte != 0x7F);
+  });
+}
+
+}  // namespace
+
+std::variant<AgentHttpRequest, NativeReply> prepareAgentRequest(
+    const std::optional<HttpUrl>& baseURL, const AgentRelayRequest& request,
+    const std::optional<std::string>& secret) {
+  std::optional<HttpUrl> url = baseURL ? baseURL->resolving(request.path) : std::nullopt;
+  if (!url) return errorReply(kNotConfigured, request.id);
+
+  AgentHttpRequest http{std::move(*url), {}, request.body};
+  http.headers.reserve(3);
+  http.headers.push_back({"Content-Type", "application/json"});
+  http.headers.push_back({"Accept", "application/json"});
+  if (secret && !secret->empty() && fitsInHeaderValue(*secret)) {
+    http.headers.push_back({"Authorization", "Bearer " + *secret});
+  }
+  return http;
+}
+
+NativeReply judgeAgentOutcome(HttpOutcome outcome, const HttpUrl& baseURL,
+                              const AgentRelayRequest& request) {
+  if (const auto* failure = std::get_if<TransportFailure>(&outcome)) {
+    return errorReply("The Ostrela agent is not reachable at " + baseURL.absoluteString() + ": " +
+                          failure->description,
+                      request.id);
+  }
+  if (std::holds_alternative<NonHttpResponse>(outcome)) return errorReply(kNonHttp, request.id);
+  const auto& response = std::get<HttpResponse>(outcome);
+  if (response.status < 200 || response.status > 299) {
+    return errorReply(
+        "The Ostrela agent rejected the request (HTTP " + std::to_string(response.status) + ")",
+        request.id);
+  }
+  return parseAgentReply(response.body, request);
+}
+
+NativeReply parseAgentReply(std::string_view body, const AgentRelayRequest& request) {
+  std::optional<AnyValue> parsed = decodeJson(body);
+  AnyMap* reply = parsed ? parsed->asMap() : nullptr;
+  if (reply == nullptr) return errorReply(kMalformed, request.id);
+  const AnyValue* ok = reply->find("ok");
+  if (ok == nullptr || !ok->isBool()) return errorReply(kMissingOk, request.id);
+  if (request.id) reply->set("id", *request.id);
+  return NativeReply{std::move(*reply), true};
+}
+
+}  // namespace ostrela

@@ -1,0 +1,77 @@
+#include "host/configuration_publisher.h"
+
+#include <cstdint>
+#include <string>
+
+#include "shared/managed_configuration_key.h"
+#include "shared/managed_configuration_reader.h"
+
+namespace ostrela {
+namespace {
+
+// The forced entries that the extension may take from the App Group.
+AnyMap bridgeableEntries(const AnyMap& forced) {
+  AnyMap published;
+  for (const auto& [name, value] : forced) {
+    const std::optional<ManagedConfigurationKey> key = managedConfigurationKeyFromString(name);
+    if (key && !isForcedOnlyKey(*key)) published.set(name, value);
+  }
+  return published;
+}
+
+void mirror(const AnyMap& published, MutablePreferenceDomain& appGroup) {
+  for (ManagedConfigurationKey key : allManagedConfigurationKeys) {
+    const std::string_view name = keyString(key);
+    if (const AnyValue* value = published.find(name)) {
+      appGroup.setObjectForKey(*value, name);
+    } else {
+      appGroup.removeObjectForKey(name);
+    }
+  }
+}
+
+}  // namespace
+
+AnyMap forcedConfiguration(const ManagedPreferenceDomain* domain) {
+  AnyMap forced;
+  if (domain == nullptr) return forced;
+  for (ManagedConfigurationKey key : allManagedConfigurationKeys) {
+    const std::string_view name = keyString(key);
+    if (!domain->objectIsForcedForKey(name)) continue;
+    if (std::optional<AnyValue> value = normalizedValue(domain->objectForKey(name), key)) {
+      forced.set(std::string(name), std::move(*value));
+    }
+  }
+  return forced;
+}
+
+AnyMap publishManagedConfiguration(const std::shared_ptr<ManagedPreferenceDomain>& managed,
+                                   const std::shared_ptr<MutablePreferenceDomain>& appGroup,
+                                   const Logger& logger) {
+  AnyMap published = bridgeableEntries(forcedConfiguration(managed.get()));
+  const std::string suite(appGroupSuiteName);  // log arguments are C strings
+  if (!appGroup) {
+    logger.log(LogLevel::error,
+               "Managed configuration not published: the App Group %{public}s is unavailable",
+               {suite.c_str()});
+    return published;
+  }
+  mirror(published, *appGroup);
+
+  const auto publishedCount = static_cast<std::int64_t>(published.size());
+  const ManagedConfigurationReader readBack(nullptr, appGroup);
+  const auto readBackCount = static_cast<std::int64_t>(readBack.managedConfiguration().size());
+  if (publishedCount == readBackCount) {
+    logger.log(LogLevel::debug,
+               "Published and read back %{public}ld managed key(s) via the App Group%{public}s",
+               {publishedCount, ""});
+  } else {
+    logger.log(LogLevel::error,
+               "App Group bridge mismatch: published %{public}ld managed key(s) to %{public}s but "
+               "read back %{public}ld",
+               {publishedCount, suite.c_str(), readBackCount});
+  }
+  return published;
+}
+
+}  // namespace ostrela

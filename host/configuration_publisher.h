@@ -1,0 +1,26 @@
+// Mirrors the organisation's forced configuration into the App Group suite that
+// the extension reads as its fallback, and checks the copy by reading it back.
+#pragma once
+
+#include <memory>
+
+#include "core/any_value.h"
+#include "core/logger.h"
+#include "shared/preference_domain.h"
+
+namespace ostrela {
+
+// Every configuration key that `domain` forces with an acceptable value, in
+// declaration order. Unforced values are ignored; a null domain gives an empty map.
+AnyMap forcedConfiguration(const ManagedPreferenceDomain* domain);
+
+// Writes the four bridgeable keys of the forced configuration into `appGroup`
+// and removes the other configuration keys from it (every time, in declaration
+// order); keys outside the six are never touched. Reads the suite back and logs
+// exactly one line: unavailable (no `appGroup`), mismatch, or success. Returns
+// the published map. Runs on the caller's thread and never fails.
+AnyMap publishManagedConfiguration(const std::shared_ptr<ManagedPreferenceDomain>& managed,
+                                   const std::shared_ptr<MutablePreferenceDomain>& appGroup,
+                                   const Logger& logger);
+
+}  // namespace ostrela

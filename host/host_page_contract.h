@@ -1,0 +1,33 @@
+// What the host window's code and its page (a resource) agree on, and the
+// extension the window reports on.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ostrela {
+
+// The bundle identifier of the extension, as the host names it to the browser.
+inline constexpr std::string_view kExtensionIdentifier = "com.ostrela.safari-extension.extension";
+
+// The page is the resource "Main" of type "html"; the window's interface description sits beside
+// it.
+inline constexpr std::string_view kPageResourceName = "Main";
+inline constexpr std::string_view kPageResourceType = "html";
+inline constexpr std::string_view kWindowDescriptionFile = "Main.ui";
+
+// "Main.html": the page's file in the resource folder.
+inline std::string pageFileName() {
+  return std::string(kPageResourceName) + "." + std::string(kPageResourceType);
+}
+
+// The page posts kOpenPreferencesMessage through the script message handler kScriptMessageHandler.
+inline constexpr std::string_view kScriptMessageHandler = "controller";
+inline constexpr std::string_view kOpenPreferencesMessage = "open-preferences";
+
+// "show(true, true)" or "show(false, true)": the page's report of the extension's state.
+inline std::string showScript(bool isEnabled) {
+  return std::string("show(") + (isEnabled ? "true" : "false") + ", true)";
+}
+
+}  // namespace ostrela

@@ -1,0 +1,42 @@
+"use strict";
+
+// The page's states: "checking" until the app calls show(); "unknown" if it never does.
+const texts = {
+  checking: ["Checking the Ostrela extension…", "This takes a moment."],
+  enabled: [
+    "The Ostrela extension is on",
+    "Your browser runs Ostrela. You can turn it off or change its options in your browser's " +
+      "extension settings.",
+  ],
+  disabled: [
+    "The Ostrela extension is off",
+    "Your browser cannot use Ostrela until you turn its extension on.",
+  ],
+  unknown: [
+    "Ostrela cannot tell whether its extension is on",
+    "Check your browser's extension settings to make sure Ostrela is switched on.",
+  ],
+};
+
+function render(state, useSettingsInsteadOfPreferences) {
+  const [title, detail] = texts[state];
+  document.body.dataset.state = state;
+  document.getElementById("status-title").textContent = title;
+  document.getElementById("status-detail").textContent = detail;
+  const name = useSettingsInsteadOfPreferences ? "Open Extension Settings" : "Open Extension Preferences";
+  document.getElementById("open-settings").textContent = name;
+  for (const element of document.querySelectorAll(".settings-name")) element.textContent = name;
+}
+
+// Called by the app after each page load with the extension's state; the second argument is always true.
+function show(enabled, useSettingsInsteadOfPreferences) {
+  render(enabled ? "enabled" : "disabled", useSettingsInsteadOfPreferences);
+}
+
+document.getElementById("open-settings").addEventListener("click", () => {
+  window.webkit.messageHandlers.controller.postMessage("open-preferences");
+});
+
+setTimeout(() => {
+  if (document.body.dataset.state === "checking") render("unknown", true);
+}, 5000);

@@ -1,0 +1,27 @@
+// The host application's delegate: publishes the managed configuration once
+// at launch, and lets closing the window quit the application.
+#pragma once
+
+#include "core/logger.h"
+#include "shared/preference_domain.h"
+
+namespace ostrela::linux_platform {
+
+class AppDelegate {
+ public:
+  // `stores` and `logger` must outlive the delegate.
+  AppDelegate(const PreferenceStores& stores, const Logger& logger)
+      : stores_(stores), logger_(logger) {}
+
+  // On the main thread, before the window shows. The App Group suite is
+  // opened for this call only.
+  void applicationDidFinishLaunching() const;
+
+  bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+
+ private:
+  const PreferenceStores& stores_;
+  const Logger& logger_;
+};
+
+}  // namespace ostrela::linux_platform

@@ -1,0 +1,101 @@
+#include "platform/linux/gtk/host_application.h"
+
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include <csignal>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/host_page_contract.h"
+#include "platform/linux/gtk/gobject_support.h"
+#include "platform/linux/gtk/view_controller.h"
+
+namespace ostrela::linux_platform {
+namespace {
+
+bool isA(GObject* object, GType type) {
+  return object != nullptr && g_type_check_instance_is_a(as<GTypeInstance>(object), type);
+}
+
+struct HostRun {
+  AppDelegate& delegate;
+  BrowserIntegration& browser;
+  std::filesystem::path resourceFolder;
+  std::unique_ptr<ViewController> controller;
+  int status = 0;
+};
+
+void fail(GApplication* application, HostRun& run, const std::string& message) {
+  g_printerr("OstrelaHost: %s\n", message.c_str());
+  run.status = 1;
+  g_application_quit(application);
+}
+
+gboolean quitOnSignal(gpointer application) {
+  g_application_quit(static_cast<GApplication*>(application));
+  return G_SOURCE_CONTINUE;
+}
+
+void onStartup(GApplication* application, gpointer data) {
+  auto& run = *static_cast<HostRun*>(data);
+  run.delegate.applicationDidFinishLaunching();
+  if (!run.delegate.applicationShouldTerminateAfterLastWindowClosed())
+    g_application_hold(application);
+}
+
+void onActivate(GApplication* application, gpointer data) {
+  auto& run = *static_cast<HostRun*>(data);
+  // The application is not unique, so it is activated once per run: one window.
+  if (run.controller) return;
+  const std::filesystem::path page = run.resourceFolder / pageFileName();
+  if (!std::filesystem::is_regular_file(page))
+    return fail(application, run, "missing " + page.string());
+
+  g_type_ensure(webkit_web_view_get_type());  // named in the interface description
+  GtkBuilder* builder = gtk_builder_new();
+  GError* error = nullptr;
+  const std::filesystem::path description = run.resourceFolder / kWindowDescriptionFile;
+  if (!gtk_builder_add_from_file(builder, description.c_str(), &error)) {
+    fail(application, run, error->message);
+    g_error_free(error);
+    g_object_unref(builder);
+    return;
+  }
+  GObject* window = gtk_builder_get_object(builder, "window");
+  GObject* webView = gtk_builder_get_object(builder, "webView");
+  if (!isA(window, gtk_window_get_type()) || !isA(webView, webkit_web_view_get_type())) {
+    g_object_unref(builder);
+    return fail(application, run, description.string() + " lacks the window or its web view");
+  }
+  gtk_window_set_application(as<GtkWindow>(window), as<GtkApplication>(application));
+  run.controller = std::make_unique<ViewController>(run.browser, run.resourceFolder, application);
+  run.controller->setWebView(as<WebKitWebView>(webView));
+  run.controller->viewDidLoad();
+  gtk_window_present(as<GtkWindow>(window));
+  g_object_unref(builder);
+}
+
+}  // namespace
+
+int runHostApplication(int argc, char** argv, AppDelegate& delegate, BrowserIntegration& browser,
+                       const std::filesystem::path& resourceFolder) {
+  HostRun run{delegate, browser, resourceFolder, nullptr};
+  GtkApplication* application = gtk_application_new(kHostApplicationId, G_APPLICATION_NON_UNIQUE);
+  connectSignal(application, "startup", &onStartup, &run);
+  connectSignal(application, "activate", &onActivate, &run);
+  // A session that ends, or an interrupt, quits the application as closing its window does.
+  std::vector<guint> signalSources;
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    signalSources.push_back(g_unix_signal_add(signal, &quitOnSignal, application));
+  }
+  const int status = g_application_run(as<GApplication>(application), argc, argv);
+  for (const guint source : signalSources) g_source_remove(source);
+  run.controller.reset();
+  g_object_unref(application);
+  return run.status != 0 ? run.status : status;
+}
+
+}  // namespace ostrela::linux_platform

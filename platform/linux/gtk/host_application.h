@@ -1,0 +1,22 @@
+// The host application's main entry on a GTK desktop: the application object,
+// its delegate and its one window, built from the interface description.
+#pragma once
+
+#include <filesystem>
+
+#include "host/browser_integration.h"
+#include "platform/linux/gtk/app_delegate.h"
+
+namespace ostrela::linux_platform {
+
+// The application identifier, also the name of its desktop entry.
+inline constexpr const char* kHostApplicationId = "com.ostrela.safari-extension";
+
+// Runs the application until it quits and returns its exit status. At launch
+// the delegate publishes; then the window is built from Main.ui in
+// `resourceFolder` and shows the page Main.html beside it. A resource that
+// cannot be loaded is a packaging fault: it is reported on stderr, with status 1.
+int runHostApplication(int argc, char** argv, AppDelegate& delegate, BrowserIntegration& browser,
+                       const std::filesystem::path& resourceFolder);
+
+}  // namespace ostrela::linux_platform

@@ -1,0 +1,38 @@
+// The browser integration of a Linux desktop: the extension is enabled when a
+// browser installed here has one of its native-messaging hosts registered, and
+// its settings are that browser's page for the extension.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/browser_integration.h"
+#include "host/serial_worker.h"
+#include "platform/linux/browser_registrations.h"
+
+namespace ostrela::linux_platform {
+
+// Answers on a worker thread of its own. Other identifiers than `extensionIdentifier`
+// are answered with an error.
+class LinuxBrowserIntegration : public BrowserIntegration {
+ public:
+  LinuxBrowserIntegration(std::string extensionIdentifier, std::vector<std::string> hostNames,
+                          BrowserEnvironment environment);
+
+  void getStateOfExtension(std::string_view identifier,
+                           std::function<void(ExtensionStateResult)> completion) override;
+
+  // Starts the browser with the extension registered (or else the first
+  // installed browser) on its extensions page, without waiting for it.
+  void showPreferencesForExtension(
+      std::string_view identifier,
+      std::function<void(std::optional<BrowserIntegrationError>)> completion) override;
+
+ private:
+  std::string extensionIdentifier_;
+  std::vector<std::string> hostNames_;
+  BrowserEnvironment environment_;
+  SerialWorker worker_;  // last: joined before the members its tasks read
+};
+
+}  // namespace ostrela::linux_platform

@@ -1,0 +1,114 @@
+#include "platform/linux/gtk/view_controller.h"
+
+#include <webkit/webkit.h>
+
+#include <string>
+
+#include "host/host_page_contract.h"
+#include "platform/linux/gtk/gobject_support.h"
+
+namespace ostrela::linux_platform {
+namespace {
+
+void onLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpointer self);
+gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer self);
+void onScriptMessage(WebKitUserContentManager*, JSCValue* value, gpointer self);
+
+}  // namespace
+
+ViewController::ViewController(BrowserIntegration& browser, std::filesystem::path resourceFolder,
+                               GApplication* application)
+    : browser_(browser),
+      resourceFolder_(std::move(resourceFolder)),
+      application_(as<GApplication>(g_object_ref(application))) {}
+
+ViewController::~ViewController() {
+  if (webView_ != nullptr) {
+    g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(webView_), this);
+    g_signal_handlers_disconnect_by_data(webView_, this);
+    g_object_unref(webView_);
+  }
+  g_object_unref(application_);
+}
+
+void ViewController::setWebView(WebKitWebView* webView) {
+  if (webView != nullptr) g_object_ref(webView);
+  if (webView_ != nullptr) g_object_unref(webView_);
+  webView_ = webView;
+}
+
+void ViewController::viewDidLoad() {
+  connectSignal(webView_, "load-changed", &onLoadChanged, this);
+  connectSignal(webView_, "load-failed", &onLoadFailed, this);
+
+  WebKitUserContentManager* contentManager = webkit_web_view_get_user_content_manager(webView_);
+  const std::string handler(kScriptMessageHandler);
+  connectSignal(contentManager, ("script-message-received::" + handler).c_str(), &onScriptMessage,
+                this);
+  webkit_user_content_manager_register_script_message_handler(contentManager, handler.c_str(),
+                                                              nullptr);
+
+  // WebKitGTK reads file: URLs in its network process, outside the web process's sandbox, so the
+  // page may use every file in its folder without a grant.
+  const std::filesystem::path page = resourceFolder_ / pageFileName();
+  gchar* uri = g_filename_to_uri(page.c_str(), nullptr, nullptr);
+  webkit_web_view_load_uri(webView_, uri);
+  g_free(uri);
+}
+
+void ViewController::webViewDidFinishNavigation(WebKitWebView* webView) {
+  // The completion keeps the web view alive until its main-context work has run.
+  g_object_ref(webView);
+  browser_.getStateOfExtension(kExtensionIdentifier, [webView](ExtensionStateResult result) {
+    const auto* state = std::get_if<ExtensionState>(&result);
+    const std::string script = state != nullptr ? showScript(state->isEnabled) : std::string();
+    runOnMainContext([webView, script] {
+      if (!script.empty()) {
+        webkit_web_view_evaluate_javascript(webView, script.c_str(), -1, nullptr, nullptr, nullptr,
+                                            nullptr, nullptr);
+      }
+      g_object_unref(webView);
+    });
+  });
+}
+
+void ViewController::didReceiveScriptMessage(std::string_view body) {
+  if (body != kOpenPreferencesMessage) return;
+  GApplication* application = as<GApplication>(g_object_ref(application_));
+  browser_.showPreferencesForExtension(kExtensionIdentifier,
+                                       [application](std::optional<BrowserIntegrationError>) {
+                                         // The application quits whether or not the settings could
+                                         // be shown.
+                                         runOnMainContext([application] {
+                                           g_application_quit(application);
+                                           g_object_unref(application);
+                                         });
+                                       });
+}
+
+namespace {
+
+void onLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpointer self) {
+  auto* controller = static_cast<ViewController*>(self);
+  if (event == WEBKIT_LOAD_STARTED) controller->webViewDidStartLoad();
+  if (event == WEBKIT_LOAD_FINISHED) controller->webViewDidEndLoad(webView);
+}
+
+gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer self) {
+  static_cast<ViewController*>(self)->webViewDidFailLoad();
+  return FALSE;  // WebKit shows its error page
+}
+
+// The page's messages are strings; a body of another kind is ignored.
+void onScriptMessage(WebKitUserContentManager*, JSCValue* value, gpointer self) {
+  if (!jsc_value_is_string(value)) return;
+  GBytes* bytes = jsc_value_to_string_as_bytes(value);  // keeps embedded NULs, unlike to_string
+  gsize size = 0;
+  const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+  static_cast<ViewController*>(self)->didReceiveScriptMessage(std::string_view(data, size));
+  g_bytes_unref(bytes);
+}
+
+}  // namespace
+
+}  // namespace ostrela::linux_platform

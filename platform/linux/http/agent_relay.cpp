@@ -1,0 +1,69 @@
+#include "platform/linux/http/agent_relay.h"
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <chrono>
+
+#include "extension/relay/agent_exchange.h"
+#include "extension/relay/relay_secret.h"
+#include "platform/linux/file_preference_stores.h"
+#include "platform/linux/http/http_session.h"
+
+namespace ostrela::linux_platform {
+
+namespace {
+constexpr const char* kExtensionDomain = "com.ostrela.safari-extension.extension";
+}
+
+const AgentRelay& AgentRelay::shared() {
+  // Never deleted: detached tasks may still use it while the process exits.
+  static const AgentRelay* const relay = new AgentRelay(
+      agentBaseURL(),
+      std::make_shared<FilePreferenceStores>(XdgDirectories::fromEnvironment(), kExtensionDomain));
+  return *relay;
+}
+
+AgentRelay::AgentRelay(std::optional<HttpUrl> baseURL,
+                       std::shared_ptr<const PreferenceStores> stores)
+    : AgentRelay(std::move(baseURL), std::move(stores), makeSession(kIdentityBudgetSeconds),
+                 makeSession(kRedactionBudgetSeconds)) {}
+
+AgentRelay::AgentRelay(std::optional<HttpUrl> baseURL,
+                       std::shared_ptr<const PreferenceStores> stores,
+                       std::shared_ptr<const HttpSession> identitySession,
+                       std::shared_ptr<const HttpSession> redactionSession)
+    : baseURL_(std::move(baseURL)),
+      stores_(std::move(stores)),
+      identitySession_(std::move(identitySession)),
+      redactionSession_(std::move(redactionSession)) {}
+
+AgentRelay::~AgentRelay() = default;
+
+std::shared_ptr<HttpSession> AgentRelay::makeSession(double timeoutSeconds) {
+  return std::make_shared<HttpSession>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::duration<double>(timeoutSeconds)));
+}
+
+std::optional<std::string> AgentRelay::relaySecret() const {
+  return ostrela::relaySecret(*stores_);
+}
+
+boost::asio::awaitable<NativeReply> AgentRelay::send(AgentRelayRequest request) const {
+  boost::asio::thread_pool& pool = workerPool();
+  if (pool.get_executor().running_in_this_thread()) co_return co_await exchange(std::move(request));
+  co_return co_await boost::asio::co_spawn(pool, exchange(std::move(request)),
+                                           boost::asio::use_awaitable);
+}
+
+boost::asio::awaitable<NativeReply> AgentRelay::exchange(AgentRelayRequest request) const {
+  std::variant<AgentHttpRequest, NativeReply> prepared =
+      prepareAgentRequest(baseURL_, request, relaySecret());
+  if (auto* reply = std::get_if<NativeReply>(&prepared)) co_return std::move(*reply);
+  const HttpSession& session =
+      request.budget == AgentRelayBudget::identity ? *identitySession_ : *redactionSession_;
+  HttpOutcome outcome = co_await session.exchange(std::get<AgentHttpRequest>(prepared));
+  co_return judgeAgentOutcome(std::move(outcome), *baseURL_, request);
+}
+
+}  // namespace ostrela::linux_platform

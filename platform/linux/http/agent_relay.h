@@ -1,0 +1,76 @@
+// The relay to the local agent: its address, the two sessions that give
+// identity and redaction messages their time budgets, the bearer secret, and
+// `send`. This header is light (no Beast, only <boost/asio/awaitable.hpp>).
+//
+// Threads: `shared()` may be called from any thread; the first call builds
+// the relay exactly once, even when calls race, and it is never destroyed.
+// Everything else is const and safe from any number of threads at once.
+// `send` may be awaited from a coroutine on any executor: it moves to the
+// shared worker pool on entry, and the awaiting coroutine resumes on its own
+// executor. The extension entry starts one detached task per relayed message:
+//
+//   spawnDetached([request, completion]() -> boost::asio::awaitable<void> {
+//     NativeReply reply = co_await AgentRelay::shared().send(request);
+//     ...log the outcome, then complete the request with reply.payload...
+//   });
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <boost/asio/awaitable.hpp>
+
+#include "extension/native_reply.h"
+#include "extension/native_route.h"
+#include "extension/relay/agent_url.h"
+#include "platform/linux/http/worker_pool.h"
+#include "shared/preference_domain.h"
+
+namespace ostrela::linux_platform {
+
+class HttpSession;
+
+class AgentRelay {
+ public:
+  static constexpr double kIdentityBudgetSeconds = 3.0;
+  static constexpr double kRedactionBudgetSeconds = 10.0;
+
+  // The process's relay: http://127.0.0.1:47653, with the secret read from the
+  // App Group store under the XDG folders of the environment. Creating it opens
+  // no socket and starts no thread; the first exchange starts the worker pool.
+  static const AgentRelay& shared();
+
+  // A relay with sessions of the standard budgets; tests use it for another
+  // port or preference folders.
+  AgentRelay(std::optional<HttpUrl> baseURL, std::shared_ptr<const PreferenceStores> stores);
+  // A relay with sessions of its own, for tests of shorter budgets.
+  AgentRelay(std::optional<HttpUrl> baseURL, std::shared_ptr<const PreferenceStores> stores,
+             std::shared_ptr<const HttpSession> identitySession,
+             std::shared_ptr<const HttpSession> redactionSession);
+  ~AgentRelay();
+
+  // A new session whose budget bounds both the whole exchange and each wait for data.
+  static std::shared_ptr<HttpSession> makeSession(double timeoutSeconds);
+
+  const std::optional<HttpUrl>& baseURL() const { return baseURL_; }
+  const HttpSession& identitySession() const { return *identitySession_; }
+  const HttpSession& redactionSession() const { return *redactionSession_; }
+
+  // Read anew for every call; see relaySecret(const PreferenceStores&).
+  std::optional<std::string> relaySecret() const;
+
+  // Posts the message to the agent and returns its validated reply, or an
+  // error reply that says what went wrong. Never throws for a failed exchange.
+  boost::asio::awaitable<NativeReply> send(AgentRelayRequest request) const;
+
+ private:
+  boost::asio::awaitable<NativeReply> exchange(AgentRelayRequest request) const;
+
+  std::optional<HttpUrl> baseURL_;
+  std::shared_ptr<const PreferenceStores> stores_;
+  std::shared_ptr<const HttpSession> identitySession_;
+  std::shared_ptr<const HttpSession> redactionSession_;
+};
+
+}  // namespace ostrela::linux_platform

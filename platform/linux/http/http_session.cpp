@@ -1,0 +1,335 @@
+// The only translation unit that includes Boost.Beast.
+#include "platform/linux/http/http_session.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <cerrno>
+#include <charconv>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "platform/linux/http/worker_pool.h"
+
+namespace ostrela::linux_platform {
+namespace {
+
+namespace asio = boost::asio;
+namespace http = boost::beast::http;
+using asio::ip::tcp;
+using boost::system::error_code;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kNoThrow = asio::as_tuple(asio::use_awaitable);
+constexpr std::size_t kMaxIdleConnections = 32;
+// The wait for the first bytes of an answer is the long one: a small buffer
+// keeps many exchanges in flight cheap. Later reads take more at a time.
+constexpr std::size_t kFirstReadSize = 4096;
+constexpr std::size_t kReadSize = 65536;
+
+// One connection to the agent, with the deadline of the exchange it serves.
+// The socket belongs to that exchange. The deadline reaches it from the timer,
+// on any worker thread, only by shutting the descriptor down: on Linux that
+// ends a pending connect, write or read at once, and the socket object itself
+// is never touched from two threads.
+//
+// The timer is never cancelled, since a cancellation would cost a hand-over to
+// another thread in every exchange. It is armed when an exchange begins and
+// none is pending; when it fires before the current deadline (it was set for
+// an earlier exchange, and deadlines on one connection only grow), it is armed
+// again. So a connection has at most one pending wait.
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  Connection() : socket(workerPool().get_executor()), timer_(workerPool().get_executor()) {}
+
+  tcp::socket socket;
+
+  void begin(Clock::time_point deadline) {
+    std::lock_guard lock(mutex_);
+    deadline_ = deadline;
+    inExchange_ = true;
+    if (!timerPending_) arm();
+  }
+  // The socket was opened: the deadline may now shut it down. False when the
+  // deadline has passed already.
+  bool attach() {
+    std::lock_guard lock(mutex_);
+    descriptor_ = socket.native_handle();
+    return !timedOut_;
+  }
+  // Ends the exchange; true when its deadline had come.
+  bool finish() {
+    std::lock_guard lock(mutex_);
+    inExchange_ = false;
+    return std::exchange(timedOut_, false);
+  }
+  void close() {
+    std::lock_guard lock(mutex_);
+    descriptor_ = -1;
+    error_code ignored;
+    socket.close(ignored);
+  }
+
+ private:
+  // With `mutex_` held and no wait pending.
+  void arm() {
+    timerPending_ = true;
+    timer_.expires_at(deadline_);
+    timer_.async_wait([weak = weak_from_this()](error_code ec) {
+      if (std::shared_ptr<Connection> self = weak.lock(); self && !ec) self->onTimer();
+    });
+  }
+  void onTimer() {
+    std::lock_guard lock(mutex_);
+    timerPending_ = false;
+    if (!inExchange_) return;
+    if (Clock::now() < deadline_) return arm();
+    timedOut_ = true;
+    if (descriptor_ >= 0) ::shutdown(descriptor_, SHUT_RDWR);
+  }
+
+  asio::steady_timer timer_;
+  std::mutex mutex_;
+  Clock::time_point deadline_;
+  int descriptor_ = -1;
+  bool inExchange_ = false;
+  bool timerPending_ = false;
+  bool timedOut_ = false;
+};
+
+// What one exchange came to, and whether its connection may serve another.
+struct ConnectionResult {
+  HttpOutcome outcome;
+  bool reusable = false;
+};
+
+enum class Phase { connecting, sending, awaitingAnswer, readingHead, readingBody };
+
+HttpOutcome failure(std::string description) {
+  return TransportFailure{std::move(description)};
+}
+
+std::string describeBudget(std::chrono::nanoseconds budget) {
+  const double seconds = std::chrono::duration<double>(budget).count();
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, seconds).ptr;
+  return std::string(text, end) + (seconds == 1.0 ? " second" : " seconds");
+}
+
+HttpOutcome failedIn(Phase phase, const error_code& ec) {
+  if (ec == http::error::header_limit) return failure("the answer's header is larger than 64 KiB");
+  if (ec == http::error::body_limit) return failure("the answer's body is larger than 64 MiB");
+  const bool closed = ec == asio::error::eof || ec == http::error::end_of_stream ||
+                      ec == http::error::partial_message || ec == asio::error::connection_reset ||
+                      ec == asio::error::broken_pipe;
+  if (ec.category() == http::make_error_code(http::error::bad_version).category() && !closed) {
+    // The head is what makes an answer HTTP; a bad body is a broken HTTP answer.
+    if (phase != Phase::readingBody) return NonHttpResponse{};
+    return failure("the answer's body is malformed (" + ec.message() + ")");
+  }
+  if (ec == asio::error::connection_refused) return failure("the connection was refused");
+  if (closed) {
+    switch (phase) {
+      case Phase::connecting:
+      case Phase::sending:
+        return failure("the connection was lost while sending the request");
+      case Phase::awaitingAnswer:
+        return failure("the connection was closed before the agent answered");
+      case Phase::readingHead:
+      case Phase::readingBody:
+        return failure("the connection was closed before the answer was complete");
+    }
+  }
+  return failure("the connection failed (" + ec.message() + ")");
+}
+
+// Written by hand: the method is fixed and the core has checked every value.
+std::string requestHead(const AgentHttpRequest& request) {
+  std::string head;
+  head.reserve(192 + request.headers.size() * 48);
+  head.append("POST ").append(request.url.requestTarget()).append(" HTTP/1.1\r\n");
+  head.append("Host: ").append(request.url.authority()).append("\r\n");
+  for (const HttpHeader& header : request.headers) {
+    head.append(header.name).append(": ").append(header.value).append("\r\n");
+  }
+  head.append("Content-Length: ").append(std::to_string(request.body.size())).append("\r\n\r\n");
+  return head;
+}
+
+// Foreign protocols are told apart by their first bytes, without waiting for a line.
+bool beginsLikeHttp(const boost::beast::flat_buffer& buffer) {
+  constexpr std::string_view kStart = "HTTP/";
+  const std::string_view received(static_cast<const char*>(buffer.data().data()),
+                                  std::min(buffer.size(), kStart.size()));
+  return kStart.starts_with(received);
+}
+
+// An idle connection that the agent has closed, or that holds stray bytes, is not reused.
+bool stillIdle(tcp::socket& socket) {
+  char byte;
+  const ssize_t n = ::recv(socket.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
+// Writes at once what the socket takes and waits only for the rest: an
+// asynchronous operation that completes at once would still cost a hand-over
+// to another worker thread.
+asio::awaitable<error_code> sendRequest(tcp::socket& socket, const std::string& head,
+                                        const std::string& body) {
+  std::array<asio::const_buffer, 2> buffers{asio::buffer(head), asio::buffer(body)};
+  error_code ec;
+  const std::size_t sent = socket.send(buffers, 0, ec);
+  if (ec && ec != asio::error::would_block) co_return ec;
+  if (sent == head.size() + body.size()) co_return error_code();
+  buffers = {asio::buffer(head) + sent, asio::buffer(body) + (sent - std::min(sent, head.size()))};
+  auto [writeError, n] = co_await asio::async_write(socket, buffers, kNoThrow);
+  co_return writeError;
+}
+
+using Parser = http::response_parser<http::string_body>;
+
+void resetParser(std::optional<Parser>& parser) {
+  parser.emplace();
+  parser->header_limit(kMaxAnswerHeaderSize);
+  parser->body_limit(kMaxAnswerBodySize);
+}
+
+asio::awaitable<ConnectionResult> talk(Connection& connection, const AgentHttpRequest& request,
+                                       tcp::endpoint endpoint) {
+  tcp::socket& socket = connection.socket;
+  error_code ignored;
+  if (!socket.is_open()) {
+    // Close-on-exec: a process that starts others does not hand them the connection.
+    const int descriptor = ::socket(endpoint.protocol().family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (descriptor < 0) {
+      co_return ConnectionResult{
+          failedIn(Phase::connecting, error_code(errno, boost::system::system_category()))};
+    }
+    if (socket.assign(endpoint.protocol(), descriptor, ignored); ignored) {
+      ::close(descriptor);
+      co_return ConnectionResult{failedIn(Phase::connecting, ignored)};
+    }
+    // Past the deadline already: the time-out replaces this outcome.
+    if (!connection.attach()) co_return ConnectionResult{failure("")};
+    if (auto [ec] = co_await socket.async_connect(endpoint, kNoThrow); ec) {
+      co_return ConnectionResult{failedIn(Phase::connecting, ec)};
+    }
+    socket.set_option(tcp::no_delay(true), ignored);
+    socket.non_blocking(true, ignored);
+  }
+  if (error_code ec = co_await sendRequest(socket, requestHead(request), request.body); ec) {
+    co_return ConnectionResult{failedIn(Phase::sending, ec)};
+  }
+
+  // Parsed here rather than with Beast's composed reads: those complete
+  // through the scheduler even when the bytes are already here, which wakes
+  // the other pool thread.
+  boost::beast::flat_buffer buffer;
+  std::optional<Parser> parser;
+  resetParser(parser);
+  Phase phase = Phase::awaitingAnswer;
+  while (!parser->is_done()) {
+    auto [ec, received] = co_await socket.async_read_some(
+        buffer.prepare(phase == Phase::awaitingAnswer ? kFirstReadSize : kReadSize), kNoThrow);
+    if (ec == asio::error::eof && parser->got_some()) {
+      parser->put_eof(ec);
+      if (!ec) break;
+    }
+    if (ec) co_return ConnectionResult{failedIn(phase, ec)};
+    buffer.commit(received);
+    if (phase == Phase::awaitingAnswer) phase = Phase::readingHead;
+
+    while (buffer.size() > 0 && !parser->is_done()) {
+      if (!parser->is_header_done() && !beginsLikeHttp(buffer)) {
+        co_return ConnectionResult{NonHttpResponse{}};
+      }
+      const std::size_t used = parser->put(buffer.data(), ec);
+      buffer.consume(used);
+      if (ec == http::error::need_more) break;
+      if (ec) co_return ConnectionResult{failedIn(phase, ec)};
+      if (!parser->is_header_done() || phase == Phase::readingBody) continue;
+      const unsigned status = parser->get().result_int();
+      if (status >= 100 && status < 200 && status != 101) {
+        resetParser(parser);  // an interim answer such as 100 Continue: the real one follows
+        continue;
+      }
+      // The body of a refusal or a redirect is never looked at.
+      if (status < 200 || status > 299) {
+        co_return ConnectionResult{HttpResponse{static_cast<int>(status), {}}};
+      }
+      phase = Phase::readingBody;
+    }
+  }
+  const bool reusable = parser->keep_alive() && buffer.size() == 0;
+  co_return ConnectionResult{
+      HttpResponse{static_cast<int>(parser->get().result_int()), std::move(parser->get().body())},
+      reusable};
+}
+
+asio::awaitable<ConnectionResult> transact(Connection& connection, const AgentHttpRequest& request,
+                                           tcp::endpoint endpoint, Clock::time_point deadline,
+                                           std::chrono::nanoseconds budget) {
+  if (connection.socket.is_open() && !stillIdle(connection.socket)) connection.close();
+  connection.begin(deadline);
+  ConnectionResult result = co_await talk(connection, request, endpoint);
+  // A time-out ends the exchange whatever came before it: an answer whose end
+  // is the closing of the connection may have been cut short by the deadline.
+  if (connection.finish()) {
+    result.outcome = failure("the request timed out after " + describeBudget(budget));
+    result.reusable = false;
+  }
+  if (!result.reusable) connection.close();
+  co_return result;
+}
+
+}  // namespace
+
+struct HttpSession::IdleConnections {
+  std::mutex mutex;
+  std::vector<std::shared_ptr<Connection>> connections;
+
+  std::shared_ptr<Connection> take() {
+    std::lock_guard lock(mutex);
+    if (connections.empty()) return nullptr;
+    std::shared_ptr<Connection> connection = std::move(connections.back());
+    connections.pop_back();
+    return connection;
+  }
+  void give(std::shared_ptr<Connection> connection) {
+    std::lock_guard lock(mutex);
+    if (connections.size() < kMaxIdleConnections) connections.push_back(std::move(connection));
+  }
+};
+
+HttpSession::HttpSession(std::chrono::nanoseconds budget)
+    : budget_(budget), idle_(std::make_unique<IdleConnections>()) {}
+
+HttpSession::~HttpSession() = default;
+
+asio::awaitable<HttpOutcome> HttpSession::exchange(const AgentHttpRequest& request) const {
+  const Clock::time_point deadline = Clock::now() + budget_;
+  error_code addressError;
+  const asio::ip::address address = asio::ip::make_address(request.url.host(), addressError);
+  if (addressError) co_return failure("the agent's host is not an IP address");
+
+  std::shared_ptr<Connection> connection = idle_->take();
+  if (!connection) connection = std::make_shared<Connection>();
+  ConnectionResult result = co_await transact(
+      *connection, request, tcp::endpoint(address, request.url.port()), deadline, budget_);
+  if (result.reusable) idle_->give(std::move(connection));
+  co_return std::move(result.outcome);
+}
+
+}  // namespace ostrela::linux_platform

@@ -1,0 +1,47 @@
+// An HTTP/1.1 client session with one time budget, for the relay's exchanges
+// with the local agent over plain TCP on loopback.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+
+#include <boost/asio/awaitable.hpp>
+
+#include "extension/relay/agent_exchange.h"
+
+namespace ostrela::linux_platform {
+
+// The largest answer read: far above the 1 MiB a browser accepts.
+inline constexpr std::size_t kMaxAnswerBodySize = 64 * 1024 * 1024;
+inline constexpr std::size_t kMaxAnswerHeaderSize = 64 * 1024;
+
+// Each exchange (connecting, sending, and every wait for more data) ends
+// within the budget counted from its start, so a slowly dripping answer cannot
+// stretch it. A refused connection fails at once. No proxy is ever consulted,
+// no cookie kept, nothing cached; a redirect is an answer like any other and
+// is never followed. The body of an answer outside 200-299 is not read: the
+// connection is closed instead. Idle keep-alive connections are kept for the
+// next exchange. The host must be an IP address: nothing is resolved.
+//
+// Threads: safe for concurrent use. `exchange` may be awaited from a coroutine
+// on any executor and resumes it there; sockets and deadlines belong to the
+// shared worker pool. The session must outlive its exchanges.
+class HttpSession {
+ public:
+  explicit HttpSession(std::chrono::nanoseconds budget);
+  ~HttpSession();
+  HttpSession(const HttpSession&) = delete;
+  HttpSession& operator=(const HttpSession&) = delete;
+
+  std::chrono::nanoseconds budget() const { return budget_; }
+
+  boost::asio::awaitable<HttpOutcome> exchange(const AgentHttpRequest& request) const;
+
+ private:
+  struct IdleConnections;
+  std::chrono::nanoseconds budget_;
+  std::unique_ptr<IdleConnections> idle_;
+};
+
+}  // namespace ostrela::linux_platform

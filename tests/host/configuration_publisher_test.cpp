@@ -1,0 +1,172 @@
+#include "host/configuration_publisher.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "shared/in_memory_preference_domain.h"
+#include "shared/managed_configuration_reader.h"
+#include "tests/support/recording_log_sink.h"
+
+namespace ostrela {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+AnyMap allSixKeys() {
+  return AnyMap{{"endpoint", "https://config.example"},
+                {"apiToken", "token-1"},
+                {"organizationName", "Example Org"},
+                {"organizationId", "org-17"},
+                {"enabledServices", AnyArray{"ldap", "", "scrub"}},
+                {"machineId", "machine-9"}};
+}
+
+std::shared_ptr<InMemoryPreferenceDomain> forcing(const AnyMap& values) {
+  auto domain = std::make_shared<InMemoryPreferenceDomain>();
+  for (const auto& [key, value] : values) domain->force(key, value);
+  return domain;
+}
+
+std::string successLine(int count) {
+  return "Published and read back " + std::to_string(count) + " managed key(s) via the App Group";
+}
+
+// Records every write, and drops those to `droppedKey`.
+class LossyDomain : public InMemoryPreferenceDomain {
+ public:
+  explicit LossyDomain(std::string droppedKey = "") : droppedKey_(std::move(droppedKey)) {}
+  void setObjectForKey(std::optional<AnyValue> value, std::string_view key) override {
+    writes.push_back("set " + std::string(key));
+    if (key != droppedKey_) InMemoryPreferenceDomain::setObjectForKey(std::move(value), key);
+  }
+  void removeObjectForKey(std::string_view key) override {
+    writes.push_back("remove " + std::string(key));
+    InMemoryPreferenceDomain::removeObjectForKey(key);
+  }
+  std::vector<std::string> writes;
+
+ private:
+  std::string droppedKey_;
+};
+
+class PublisherTest : public ::testing::Test {
+ protected:
+  AnyMap publish(const std::shared_ptr<ManagedPreferenceDomain>& managed,
+                 const std::shared_ptr<MutablePreferenceDomain>& appGroup) {
+    return publishManagedConfiguration(managed, appGroup, logger_);
+  }
+  // The one line logged, as "<level> <message>".
+  std::string onlyLine() const {
+    const auto lines = sink_.lines();
+    EXPECT_EQ(lines.size(), 1u);
+    if (lines.empty()) return "";
+    EXPECT_EQ(lines[0].subsystem, "com.ostrela.safari-extension");
+    EXPECT_EQ(lines[0].category, "managed-config");
+    return (lines[0].level == LogLevel::error ? "error " : "debug ") + lines[0].message;
+  }
+
+  testing::RecordingLogSink sink_;
+  Logger logger_{"com.ostrela.safari-extension", "managed-config", sink_, {.debugEnabled = true}};
+  std::shared_ptr<InMemoryPreferenceDomain> appGroup_ =
+      std::make_shared<InMemoryPreferenceDomain>();
+};
+
+TEST_F(PublisherTest, CopiesTheFourBridgeableKeysAndNeverTheForcedOnlyOnes) {
+  appGroup_->setObjectForKey(AnyValue("stale"), "endpoint");
+  appGroup_->setObjectForKey(AnyValue("stale"), "apiToken");
+
+  const AnyMap published = publish(forcing(allSixKeys()), appGroup_);
+
+  const AnyMap expected{{"organizationName", "Example Org"},
+                        {"organizationId", "org-17"},
+                        {"enabledServices", AnyArray{"ldap", "", "scrub"}},
+                        {"machineId", "machine-9"}};
+  EXPECT_EQ(published, expected);
+  EXPECT_EQ(appGroup_->dictionaryRepresentation(), expected);
+  std::vector<std::string> order;
+  for (const auto& entry : published) order.push_back(entry.first);
+  EXPECT_THAT(order,
+              ElementsAre("organizationName", "organizationId", "enabledServices", "machineId"));
+  EXPECT_EQ(onlyLine(), "debug " + successLine(4));
+}
+
+TEST_F(PublisherTest, NothingForcedRemovesEveryConfigurationKeyButKeepsOtherEntries) {
+  for (const auto& [key, value] : allSixKeys()) appGroup_->setObjectForKey(value, key);
+  appGroup_->setObjectForKey(AnyValue("s3cret"), "agentRelaySecret");
+  appGroup_->setObjectForKey(AnyValue(true), "somethingElse");
+  // The host's own, unforced values do not count.
+  auto managed = std::make_shared<InMemoryPreferenceDomain>(allSixKeys(),
+                                                            std::set<std::string, std::less<>>{});
+
+  EXPECT_THAT(publish(managed, appGroup_), IsEmpty());
+
+  EXPECT_EQ(appGroup_->dictionaryRepresentation(),
+            (AnyMap{{"agentRelaySecret", "s3cret"}, {"somethingElse", true}}));
+  EXPECT_EQ(onlyLine(), "debug " + successLine(0));
+}
+
+TEST_F(PublisherTest, UnacceptableForcedValuesAreRemovedNotPublished) {
+  for (const auto& [key, value] : allSixKeys()) appGroup_->setObjectForKey(value, key);
+  auto managed = forcing({{"organizationName", ""},
+                          {"organizationId", 42},
+                          {"enabledServices", AnyArray{"ldap", 7}},
+                          {"machineId", AnyArray{"not", "a", "string"}}});
+  managed->force("endpoint", std::nullopt);  // forced with no value
+
+  EXPECT_THAT(publish(managed, appGroup_), IsEmpty());
+  EXPECT_THAT(appGroup_->dictionaryRepresentation(), IsEmpty());
+  EXPECT_EQ(onlyLine(), "debug " + successLine(0));
+}
+
+TEST_F(PublisherTest, EmptyServiceListIsPublishedAndCountsAsOneKey) {
+  const AnyMap published = publish(forcing({{"enabledServices", AnyArray{}}}), appGroup_);
+  EXPECT_EQ(published, (AnyMap{{"enabledServices", AnyArray{}}}));
+  EXPECT_EQ(appGroup_->objectForKey("enabledServices"), AnyValue(AnyArray{}));
+  EXPECT_EQ(onlyLine(), "debug " + successLine(1));
+}
+
+TEST_F(PublisherTest, WritesOrRemovesAllSixKeysInDeclarationOrderEveryTime) {
+  auto lossless = std::make_shared<LossyDomain>();
+  auto managed = forcing({{"machineId", "m"}, {"organizationName", "o"}, {"apiToken", "t"}});
+  publish(managed, lossless);
+  publish(managed, lossless);  // the same values are written again
+
+  const std::vector<std::string> once{"remove endpoint",        "remove apiToken",
+                                      "set organizationName",   "remove organizationId",
+                                      "remove enabledServices", "set machineId"};
+  std::vector<std::string> twice = once;
+  twice.insert(twice.end(), once.begin(), once.end());
+  EXPECT_EQ(lossless->writes, twice);
+}
+
+TEST_F(PublisherTest, UnavailableAppGroupLogsOnlyTheUnavailableLine) {
+  const AnyMap published = publish(forcing({{"organizationId", "org-1"}}), nullptr);
+  EXPECT_EQ(published, (AnyMap{{"organizationId", "org-1"}}));
+  EXPECT_EQ(onlyLine(),
+            "error Managed configuration not published: the App Group "
+            "K7W2RQ9D4F.group.com.ostrela.safari-extension is unavailable");
+}
+
+TEST_F(PublisherTest, StoreThatDropsAWriteLogsTheMismatch) {
+  auto lossy = std::make_shared<LossyDomain>("organizationId");
+  publish(forcing({{"organizationName", "o"}, {"organizationId", "org-1"}}), lossy);
+  EXPECT_EQ(onlyLine(),
+            "error App Group bridge mismatch: published 2 managed key(s) to "
+            "K7W2RQ9D4F.group.com.ostrela.safari-extension but read back 1");
+}
+
+TEST_F(PublisherTest, TheExtensionsReaderSeesExactlyWhatWasPublished) {
+  auto managed = forcing(allSixKeys());
+  managed->force("organizationName", AnyValue(""));  // not acceptable: left to no one
+  const AnyMap published = publish(managed, appGroup_);
+
+  // The extension's own domain forces nothing, so every key it resolves comes from the copy.
+  const ManagedConfigurationReader extension(std::make_shared<InMemoryPreferenceDomain>(),
+                                             appGroup_);
+  EXPECT_EQ(extension.managedConfiguration(), published);
+  EXPECT_FALSE(published.contains("organizationName"));
+}
+
+}  // namespace
+}  // namespace ostrela
