@@ -160,13 +160,19 @@ std::shared_ptr<ManagedPreferenceDomain> FilePreferenceStores::standardUserDefau
 
 std::shared_ptr<ManagedPreferenceDomain> FilePreferenceStores::suiteForReading(
     std::string_view suiteName) const {
+  // Read for every relayed message: one open and one read when the file is there.
   const std::filesystem::path folder = suiteFolder(suiteName);
-  std::error_code ec;
-  if (std::filesystem::exists(folder, ec) && !isAccessibleFolder(folder, R_OK | X_OK)) {
-    return nullptr;
+  PreferenceFileRead read = readPreferenceFileReporting(folder / kSuiteFileName);
+  if (read.openError == EACCES) return nullptr;
+  if (read.openError != 0) {
+    // No file: an empty store, unless the folder is there but closed to us.
+    std::error_code ec;
+    if (std::filesystem::exists(folder, ec) && !isAccessibleFolder(folder, R_OK | X_OK)) {
+      return nullptr;
+    }
   }
-  return std::make_shared<SuitePreferenceStore>(
-      folder, readPreferenceFile(folder / kSuiteFileName).value_or(AnyMap{}));
+  return std::make_shared<SuitePreferenceStore>(folder,
+                                                std::move(read.contents).value_or(AnyMap{}));
 }
 
 std::shared_ptr<MutablePreferenceDomain> FilePreferenceStores::suiteForWriting(

@@ -39,27 +39,32 @@ bool writeAll(int fd, std::string_view data) {
 
 }  // namespace
 
-std::optional<AnyMap> readPreferenceFile(const std::filesystem::path& path) {
+PreferenceFileRead readPreferenceFileReporting(const std::filesystem::path& path) {
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return std::nullopt;
+  if (fd.get() < 0) return {std::nullopt, errno};
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
       static_cast<std::uintmax_t>(info.st_size) > kMaxPreferenceFileSize) {
-    return std::nullopt;
+    return {};
   }
-  std::string text;
-  char buffer[16384];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+  // Files are replaced by renaming, never written in place: the size read here is final.
+  std::string text(static_cast<std::size_t>(info.st_size), '\0');
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::read(fd.get(), text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
+    if (n < 0) return {};
     if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kMaxPreferenceFileSize) return std::nullopt;
+    done += static_cast<std::size_t>(n);
   }
+  text.resize(done);
   std::optional<AnyValue> value = decodeJson(text);
-  if (!value || !value->isMap()) return std::nullopt;
-  return std::move(*value->asMap());
+  if (!value || !value->isMap()) return {};
+  return {std::move(*value->asMap()), 0};
+}
+
+std::optional<AnyMap> readPreferenceFile(const std::filesystem::path& path) {
+  return readPreferenceFileReporting(path).contents;
 }
 
 bool replaceFileAtomically(const std::filesystem::path& path, std::string_view contents) {

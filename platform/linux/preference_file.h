@@ -15,6 +15,14 @@ inline constexpr std::uintmax_t kMaxPreferenceFileSize = 16 * 1024 * 1024;
 // not a JSON object. Callers treat nothing as an empty store.
 std::optional<AnyMap> readPreferenceFile(const std::filesystem::path& path);
 
+struct PreferenceFileRead {
+  std::optional<AnyMap> contents;
+  // errno of a failed open (ENOENT for a missing file); 0 when the file was opened.
+  int openError = 0;
+};
+// readPreferenceFile, telling also why a file could not be opened.
+PreferenceFileRead readPreferenceFileReporting(const std::filesystem::path& path);
+
 // Replaces `path` with `contents` atomically: a temporary file in the same
 // folder, written, flushed and renamed over it, readable and writable by its
 // owner only. Returns false when any step failed; `path` is then unchanged.
