@@ -21,6 +21,14 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSecret = "fault-matrix-secret-7f3a";
 
+// The host is built like this test: sanitizers keep freed memory in quarantine
+// and shadow all of it, so their bound only proves that memory stops growing.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr long kPeakMemoryBoundKiB = 1024 * 1024;
+#else
+constexpr long kPeakMemoryBoundKiB = 64 * 1024;
+#endif
+
 std::string identity(const std::string& id) {
   return R"({"type":"getToken","host":"com.ostrela.ldap_host","id":")" + id + "\"}";
 }
@@ -197,7 +205,7 @@ TEST_F(ExtensionFaults, TenThousandMessagesOnOneConnectionEachGetOneReply) {
   EXPECT_EQ(ids.count("<none>"), cutShort) << "cut-short frames are answered without an id";
   EXPECT_GT(threadsLate, 0);
   EXPECT_LE(threadsLate, threadsEarly) << "the thread count must not grow with load";
-  EXPECT_LT(peakKiB, 200 * 1024);
+  EXPECT_LT(peakKiB, kPeakMemoryBoundKiB);
   std::printf("10,000 messages: peak memory %ld KiB, threads %ld early, %ld late\n", peakKiB,
               threadsEarly, threadsLate);
 }
