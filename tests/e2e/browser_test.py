@@ -105,15 +105,14 @@ def main():
             f.write(text)
         serve(Agent, 47653)
 
-        profile = os.path.join(work, "profile")
-        subprocess.run([args.manifests, "--chromium-dir", os.path.join(profile, "NativeMessagingHosts"),
-                        "--chrome-dir", "", "--firefox-dir", "",
-                        "--executable", os.path.abspath(args.host), "--chrome-id", EXTENSION_ID],
-                       check=True, stdout=subprocess.DEVNULL)
-
+        # Registered for this user as the README says; Chromium's profile is then
+        # ~/.config/chromium, whose NativeMessagingHosts folder the registration wrote.
         env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=config, XDG_CONFIG_DIRS=etc,
                    OSTRELA_LOG_LEVEL="debug")
-        env.pop("http_proxy", None)
+        subprocess.run([args.manifests, "--user", "--executable", os.path.abspath(args.host),
+                        "--chrome-id", EXTENSION_ID],
+                       check=True, stdout=subprocess.DEVNULL, env=env)
+        profile = os.path.join(config, "chromium")
         browser = subprocess.Popen(
             [args.chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
              "--no-first-run", "--disable-background-networking", "--disable-component-update",
