@@ -24,7 +24,7 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 ctest --preset asan -j2
 
-stage "ThreadSanitizer, concurrency tests repeated"
+stage "ThreadSanitizer: concurrency and process tests, repeated"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 ctest --preset tsan -j2 --repeat until-fail:3
