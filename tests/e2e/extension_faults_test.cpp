@@ -72,7 +72,6 @@ class ExtensionFaults : public ::testing::Test {
 
 TEST_F(ExtensionFaults, EveryAgentFaultStillGetsOneReplyWithinTheBudget) {
   TestAgent redirectTarget;
-  TestAgent agent(47653);
   const std::string notReachable = "The Ostrela agent is not reachable at http://127.0.0.1:47653: ";
   // id -> (answer, expected error text or its beginning)
   std::map<std::string, std::pair<AgentAnswer, std::string>> matrix;
@@ -99,6 +98,8 @@ TEST_F(ExtensionFaults, EveryAgentFaultStillGetsOneReplyWithinTheBudget) {
       AgentAnswer::json(200, R"({"ok":true,"x":")" + std::string(1 << 20, 'a') + "\"}"),
       "The reply is too large for the browser ("};
   matrix["hundred-mib"] = {AgentAnswer::json(200, std::string(100 << 20, ' ')), notReachable};
+  // Declared after the matrix it reads, so that its thread stops before the matrix goes.
+  TestAgent agent(47653);
   agent.answer([&matrix](const RecordedRequest& request) {
     const auto [id, unused] = idAndError(request.body);
     return matrix.at(id).first;
