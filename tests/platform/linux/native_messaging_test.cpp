@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <future>
 #include <thread>
@@ -136,6 +137,35 @@ TEST(ReplyWriterTest, ClosedReaderEndsWritingWithoutASignal) {
   writer.write(AnyMap{{"ok", true}});
   EXPECT_TRUE(writer.closed());
   writer.write(AnyMap{{"ok", true}});  // dropped quietly
+}
+
+TEST(ProtocolOutputTest, StrayWritesToStdoutLandOnStderrNotInTheStream) {
+  Pipe out;
+  Pipe err;
+  const int savedOut = ::dup(STDOUT_FILENO);
+  const int savedErr = ::dup(STDERR_FILENO);
+  std::fflush(stdout);
+  ::dup2(out.write, STDOUT_FILENO);
+  ::dup2(err.write, STDERR_FILENO);
+
+  const int protocol = takeProtocolOutput();
+  std::printf("a library's stray line\n");
+  std::fflush(stdout);
+  testing::RecordingLogSink sink;
+  ReplyWriter(protocol, Logger("s", "c", sink, {})).write(AnyMap{{"ok", true}});
+
+  ::close(protocol);
+  ::dup2(savedOut, STDOUT_FILENO);
+  ::dup2(savedErr, STDERR_FILENO);
+  ::close(savedOut);
+  ::close(savedErr);
+  out.closeWrite();
+  err.closeWrite();
+  const std::vector<AnyMap> expected{AnyMap{{"ok", true}}};
+  EXPECT_EQ(readReplies(out.read), expected);
+  char buffer[64] = {};
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(::read(err.read, buffer, sizeof buffer))),
+            "a library's stray line\n");
 }
 
 // Answers every relayed message from another thread after a delay taken from its "delayMs".
