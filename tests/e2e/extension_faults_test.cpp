@@ -154,6 +154,27 @@ TEST_F(ExtensionFaults, ProxyVariablesNeverRouteAgentTraffic) {
   EXPECT_EQ(proxy.connectionCount(), 0u);
 }
 
+TEST_F(ExtensionFaults, BurstBeyondTheSoftDescriptorLimitIsRelayedInFull) {
+  // Started as a desktop browser would: a soft limit of 256 descriptors, a higher hard one.
+  constexpr int kMessages = 600;
+  TestAgent agent(47653);
+  agent.keepRecords(false);
+  auto answer = AgentAnswer::json(200, R"({"ok":true})");
+  answer.delay = 500ms;  // all of them in flight together
+  agent.answer(answer);
+  HostProcess host("/usr/bin/prlimit", {"--nofile=256:4096", OSTRELA_EXTENSION_PATH},
+                   {"XDG_CONFIG_HOME=" + (folder.path() / "home").string()});
+  for (int i = 0; i < kMessages; ++i) host.writeFrame(identity("b" + std::to_string(i)));
+  host.closeInput();
+  std::size_t ok = 0;
+  for (const auto& reply : host.readAllFrames(10s)) {
+    const auto [id, error] = idAndError(reply);
+    if (error == "<none>") ++ok;
+  }
+  EXPECT_EQ(ok, static_cast<std::size_t>(kMessages));
+  EXPECT_EQ(host.wait(5s), 0);
+}
+
 TEST_F(ExtensionFaults, TenThousandMessagesOnOneConnectionEachGetOneReply) {
   TestAgent agent(47653);
   agent.keepRecords(false);

@@ -7,6 +7,8 @@
 #include <boost/asio/thread_pool.hpp>
 #include <thread>
 
+#include <sys/resource.h>
+
 namespace ostrela::linux_platform {
 namespace {
 
@@ -16,11 +18,23 @@ std::size_t threadsPerPool() {
 
 std::atomic<bool> poolCreated{false};
 
+// Every exchange in flight holds a socket. Browsers start hosts with the
+// desktop's soft limit on descriptors, often 1,024, far below the hard limit:
+// raise it, so that a burst of messages is not refused for want of descriptors.
+void allowAsManyDescriptorsAsPermitted() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
 }  // namespace
 
 boost::asio::thread_pool& workerPool() {
   // Never deleted: tasks may still run while the process exits.
   static boost::asio::thread_pool* const pool = [] {
+    allowAsManyDescriptorsAsPermitted();
     auto* created = new boost::asio::thread_pool(threadsPerPool());
     poolCreated.store(true, std::memory_order_release);
     return created;
