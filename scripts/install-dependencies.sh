@@ -15,5 +15,5 @@ if ((${#missing[@]})); then
   sudo=""
   [[ $(id -u) -ne 0 ]] && sudo="sudo"
   $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
 fi
