@@ -5,10 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "shared/bundle_identifiers.h"
+
 namespace ostrela {
 
 // The bundle identifier of the extension, as the host names it to the browser.
-inline constexpr std::string_view kExtensionIdentifier = "com.ostrela.safari-extension.extension";
+inline constexpr std::string_view kExtensionIdentifier = extensionBundleIdentifier;
 
 // The page is the resource "Main" of type "html"; the window's interface description sits beside
 // it.

@@ -11,13 +11,13 @@
 #include "platform/linux/native_messaging/native_messaging_host.h"
 #include "platform/linux/native_messaging/pooled_agent_relay_tasks.h"
 #include "platform/linux/process_loggers.h"
+#include "shared/bundle_identifiers.h"
 
 int main() {
   using namespace ostrela;
   using namespace ostrela::linux_platform;
   const int protocolOutput = takeProtocolOutput();
-  const FilePreferenceStores stores(XdgDirectories::fromEnvironment(),
-                                    "com.ostrela.safari-extension.extension");
+  const FilePreferenceStores stores(XdgDirectories::fromEnvironment(), extensionBundleIdentifier);
   PooledAgentRelayTasks relayTasks(&AgentRelay::shared);
   const SafariWebExtensionHandler handler(stores, extensionLogger(), relayTasks);
   const int status =

@@ -6,11 +6,12 @@
 
 #include "host/browser_integration.h"
 #include "platform/linux/gtk/app_delegate.h"
+#include "shared/bundle_identifiers.h"
 
 namespace ostrela::linux_platform {
 
 // The application identifier, also the name of its desktop entry.
-inline constexpr const char* kHostApplicationId = "com.ostrela.safari-extension";
+inline constexpr const char* kHostApplicationId = hostBundleIdentifier;
 
 // Runs the application until it quits and returns its exit status. At launch
 // the delegate publishes; then the window is built from Main.ui in

@@ -9,18 +9,15 @@
 #include "extension/relay/relay_secret.h"
 #include "platform/linux/file_preference_stores.h"
 #include "platform/linux/http/http_session.h"
+#include "shared/bundle_identifiers.h"
 
 namespace ostrela::linux_platform {
-
-namespace {
-constexpr const char* kExtensionDomain = "com.ostrela.safari-extension.extension";
-}
 
 const AgentRelay& AgentRelay::shared() {
   // Never deleted: detached tasks may still use it while the process exits.
   static const AgentRelay* const relay = new AgentRelay(
-      agentBaseURL(),
-      std::make_shared<FilePreferenceStores>(XdgDirectories::fromEnvironment(), kExtensionDomain));
+      agentBaseURL(), std::make_shared<FilePreferenceStores>(XdgDirectories::fromEnvironment(),
+                                                             extensionBundleIdentifier));
   return *relay;
 }
 
