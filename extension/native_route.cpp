@@ -32,8 +32,8 @@ NativeRoute relayRoute(const AnyMap& message, const std::optional<AnyValue>& id,
       AgentRelayRequest{id, std::string(kAgentMessagePath), budget, std::move(*body)}};
 }
 
-NativeRoute route(const std::optional<AnyValue>& message) {
-  const AnyMap* object = message ? message->asMap() : nullptr;
+NativeRoute route(const AnyValue* message) {
+  const AnyMap* object = message != nullptr ? message->asMap() : nullptr;
   if (object == nullptr) {
     return fail("Malformed native message: expected a JSON object", std::nullopt);
   }

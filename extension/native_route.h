@@ -41,8 +41,12 @@ struct ReplyRoute {
 
 using NativeRoute = std::variant<RelayRoute, ManagedConfigRoute, ReplyRoute>;
 
-// Never fails: every fault becomes a ReplyRoute with an error reply.
-NativeRoute route(const std::optional<AnyValue>& message);
+// Never fails: every fault becomes a ReplyRoute with an error reply. A null
+// `message` is an absent one.
+NativeRoute route(const AnyValue* message);
+inline NativeRoute route(const std::optional<AnyValue>& message) {
+  return route(message ? &*message : nullptr);
+}
 
 // "id" when it is a string or a number (booleans included), unchanged; else absent.
 std::optional<AnyValue> messageIdentifier(const AnyMap& message);

@@ -8,27 +8,27 @@
 
 namespace ostrela {
 
-std::optional<AnyValue> extensionMessage(const ExtensionContext& context) {
+const AnyValue* extensionMessage(const ExtensionContext& context) {
   const std::vector<InputItem>& items = context.inputItems();
-  if (items.empty()) return std::nullopt;
+  if (items.empty()) return nullptr;
   const auto* item = std::get_if<ExtensionItem>(&items.front());
-  if (item == nullptr || !item->userInfo) return std::nullopt;
-  const AnyValue* message = item->userInfo->find(SFExtensionMessageKey);
-  if (message == nullptr) return std::nullopt;
-  return *message;
+  if (item == nullptr || !item->userInfo) return nullptr;
+  return item->userInfo->find(SFExtensionMessageKey);
 }
 
-std::string typeLabel(const std::optional<AnyValue>& message) {
-  const AnyValue* type = member(message, "type");
+std::string typeLabel(const AnyValue* message) {
+  const AnyMap* object = message != nullptr ? message->asMap() : nullptr;
+  const AnyValue* type = object != nullptr ? object->find("type") : nullptr;
   if (type != nullptr && type->isString()) return *type->asString();
   return "(none)";
 }
 
 void SafariWebExtensionHandler::beginRequestWithExtensionContext(
     std::shared_ptr<ExtensionContext> context) const {
-  const std::optional<AnyValue> message = extensionMessage(*context);
+  // The context stays alive (the completion holds it) until the message is routed.
+  const AnyValue* message = extensionMessage(*context);
   std::string label = typeLabel(message);
-  auto completion = std::make_shared<ExtensionRequestCompletion>(std::move(context));
+  auto completion = std::make_shared<ExtensionRequestCompletion>(context);
 
   NativeRoute next = route(message);
   if (auto* relay = std::get_if<RelayRoute>(&next)) {

@@ -15,11 +15,15 @@
 namespace ostrela {
 
 // The message under SFExtensionMessageKey in the first input item's user
-// info, unchanged; absent when any step finds nothing.
-std::optional<AnyValue> extensionMessage(const ExtensionContext& context);
+// info, unchanged and not copied (it lives as long as the context); null when
+// any step finds nothing.
+const AnyValue* extensionMessage(const ExtensionContext& context);
 
 // The message's "type" when it is a string (empty included), else "(none)".
-std::string typeLabel(const std::optional<AnyValue>& message);
+std::string typeLabel(const AnyValue* message);
+inline std::string typeLabel(const std::optional<AnyValue>& message) {
+  return typeLabel(message ? &*message : nullptr);
+}
 
 // Stateless; any number of requests may be in progress at once.
 class SafariWebExtensionHandler {
