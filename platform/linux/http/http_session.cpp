@@ -21,6 +21,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/linux/http/listener_account.h"
 #include "platform/linux/http/worker_pool.h"
 
 namespace ostrela::linux_platform {
@@ -225,6 +226,11 @@ asio::awaitable<ConnectionResult> talk(Connection& connection, const AgentHttpRe
     if (!connection.attach()) co_return ConnectionResult{failure("")};
     if (auto [ec] = co_await socket.async_connect(endpoint, kNoThrow); ec) {
       co_return ConnectionResult{failedIn(Phase::connecting, ec)};
+    }
+    // Any account may listen while the agent is down: not a byte, secret or
+    // message, goes to a listener of an account we do not trust.
+    if (auto refused = whyAgentListenerIsRefused(socket.native_handle())) {
+      co_return ConnectionResult{failure(std::move(*refused))};
     }
     socket.set_option(tcp::no_delay(true), ignored);
     socket.non_blocking(true, ignored);
