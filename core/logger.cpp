@@ -11,7 +11,7 @@ void appendArg(std::string& out, const LogArg& arg) {
     auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, arg.number());
     out.append(buffer, end);
   } else {
-    out += arg.text() ? arg.text() : "(null)";
+    out += arg.data() ? arg.text() : std::string_view("(null)");
   }
 }
 
@@ -59,6 +59,30 @@ std::string formatLogMessage(std::string_view format, std::initializer_list<LogA
       ++next;
     }
     i = j + 1;
+  }
+  return out;
+}
+
+std::string escapeControlCharacters(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    unsigned code = static_cast<unsigned char>(text[i]);
+    // C1 controls arrive UTF-8 encoded, as C2 80 to C2 9F.
+    const bool c1 = code == 0xC2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if (c1) code = static_cast<unsigned char>(text[++i]);
+    if (code == '\n') {
+      out += "\\n";
+    } else if (code < 0x20 || code == 0x7F || c1) {
+      constexpr char kHex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += kHex[code >> 4];
+      out += kHex[code & 0xF];
+    } else {
+      out += text[i];
+    }
   }
   return out;
 }

@@ -13,19 +13,27 @@ namespace ostrela {
 
 enum class LogLevel { debug, info, error };
 
-// One argument of a log line: a C string or a signed 64-bit integer. Holds no
-// copy, so passing arguments costs nothing when the level is off.
+// One argument of a log line: a C string, a string view (which may hold NUL
+// characters, logged whole) or a signed 64-bit integer. Holds no copy, so
+// passing arguments costs nothing when the level is off.
 class LogArg {
  public:
   LogArg(const char* text) : text_(text) {}
+  LogArg(std::string_view text) : text_(text.data()), size_(text.size()) {}
   LogArg(std::int64_t number) : number_(number), isNumber_(true) {}
 
   bool isNumber() const { return isNumber_; }
-  const char* text() const { return text_; }
+  // Null for a null C string.
+  const char* data() const { return text_; }
+  std::string_view text() const {
+    return size_ == kNulTerminated ? std::string_view(text_) : std::string_view(text_, size_);
+  }
   std::int64_t number() const { return number_; }
 
  private:
+  static constexpr std::size_t kNulTerminated = static_cast<std::size_t>(-1);
   const char* text_ = nullptr;
+  std::size_t size_ = kNulTerminated;
   std::int64_t number_ = 0;
   bool isNumber_ = false;
 };
@@ -74,5 +82,10 @@ class Logger {
 // unless `showPrivate`. Unknown directives are copied as they stand.
 std::string formatLogMessage(std::string_view format, std::initializer_list<LogArg> args,
                              bool showPrivate);
+
+// `text` for a line of its own in a text log: a line feed as "\\n", every
+// other control character (C0, DEL and C1) as "\\u00XX", so that no argument
+// can end the line or write one that looks like another event.
+std::string escapeControlCharacters(std::string_view text);
 
 }  // namespace ostrela

@@ -2,7 +2,7 @@
 
 namespace ostrela {
 
-void logOutcome(const Logger& logger, const char* verb, const char* typeLabel, bool locally,
+void logOutcome(const Logger& logger, const char* verb, std::string_view typeLabel, bool locally,
                 const NativeReply& reply) {
   if (!logger.isEnabled(LogLevel::debug)) return;
   const char* suffix = locally ? " locally" : "";
@@ -16,10 +16,10 @@ void logOutcome(const Logger& logger, const char* verb, const char* typeLabel, b
   if (const std::string* text = error ? error->asString() : nullptr) {
     if (reply.fromAgent) {
       logger.log(LogLevel::debug, "%{public}s '%{public}s'%{public}s: %{private}s",
-                 {verb, typeLabel, suffix, text->c_str()});
+                 {verb, typeLabel, suffix, std::string_view(*text)});
     } else {
       logger.log(LogLevel::debug, "%{public}s '%{public}s'%{public}s: %{public}s",
-                 {verb, typeLabel, suffix, text->c_str()});
+                 {verb, typeLabel, suffix, std::string_view(*text)});
     }
     return;
   }

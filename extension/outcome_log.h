@@ -11,7 +11,7 @@ namespace ostrela {
 // "<verb> '<label>'< locally>: ok | <error> | failed" at debug level. The
 // agent's own error text is private. When debug is off for `logger`, this
 // looks at nothing and allocates nothing.
-void logOutcome(const Logger& logger, const char* verb, const char* typeLabel, bool locally,
+void logOutcome(const Logger& logger, const char* verb, std::string_view typeLabel, bool locally,
                 const NativeReply& reply);
 
 }  // namespace ostrela

@@ -55,7 +55,7 @@ std::string timestamp() {
 }
 
 void appendField(std::string& out, std::string_view name, std::string_view value) {
-  if (value.find('\n') == std::string_view::npos) {
+  if (value.find_first_of(std::string_view("\n\0", 2)) == std::string_view::npos) {
     out.append(name).append("=").append(value).append("\n");
     return;
   }
@@ -109,7 +109,7 @@ void DescriptorLogSink::write(LogLevel level, std::string_view subsystem, std::s
                               std::string_view message) {
   std::string line = timestamp();
   line.append(" ").append(subsystem).append("[").append(category).append("] ");
-  line.append(levelName(level)).append(": ").append(message).append("\n");
+  line.append(levelName(level)).append(": ").append(escapeControlCharacters(message)).append("\n");
   std::string_view rest = line;
   while (!rest.empty()) {
     const ssize_t n = ::write(fd_, rest.data(), rest.size());

@@ -21,6 +21,24 @@ TEST(LogFormat, MissingArgumentsAndPercentSignsDoNotCrash) {
   EXPECT_EQ(formatLogMessage("%{public}s", {static_cast<const char*>(nullptr)}, false), "(null)");
 }
 
+// A label from the browser must not end the line, forge another or hide its tail.
+TEST(LogFormat, ControlCharactersAreEscapedAndNulsKept) {
+  using namespace std::string_view_literals;
+  const std::pair<std::string_view, std::string> cases[] = {
+      {"getLdap", "getLdap"},
+      {"x\n2026-01-01T00:00:00.000Z com.ostrela[native-bridge] error: forged"sv,
+       "x\\n2026-01-01T00:00:00.000Z com.ostrela[native-bridge] error: forged"},
+      {"a\0b"sv, "a\\u0000b"},
+      {"\r\t\x1b[31m\x7f"sv, "\\u000d\\u0009\\u001b[31m\\u007f"},
+      {"\xc2\x9b"
+       "2J caf\xc3\xa9 \xc2\xa0"sv,
+       "\\u009b2J caf\xc3\xa9 \xc2\xa0"},
+  };
+  for (const auto& [label, escaped] : cases) {
+    EXPECT_EQ(escapeControlCharacters(formatLogMessage("%{public}s", {label}, false)), escaped);
+  }
+}
+
 TEST(Logger, DebugLinesAreWrittenOnlyWhenEnabled) {
   testing::RecordingLogSink sink;
   Logger quiet("sub", "cat", sink, LogSettings{false, false});
