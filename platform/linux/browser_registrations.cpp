@@ -90,8 +90,8 @@ BrowserEnvironment BrowserEnvironment::fromEnvironment() {
   environment.home = home != nullptr && home[0] == '/' ? home : "/";
   environment.configHome = XdgDirectories::fromEnvironment().configHome;
   environment.systemRoot = "/";
-  const char* path = std::getenv("PATH");
-  environment.searchPath = absoluteFolders(path != nullptr ? path : "/usr/bin:/bin");
+  // The system's folders of programs, not $PATH: no variable chooses the program started.
+  environment.searchPath = absoluteFolders("/usr/local/bin:/usr/bin:/bin:/snap/bin");
   return environment;
 }
 

@@ -25,7 +25,7 @@ struct BrowserEnvironment {
   std::filesystem::path home;                     // $HOME
   std::filesystem::path configHome;               // $XDG_CONFIG_HOME, default ~/.config
   std::filesystem::path systemRoot;               // "/" except in tests
-  std::vector<std::filesystem::path> searchPath;  // $PATH
+  std::vector<std::filesystem::path> searchPath;  // the system's program folders
 
   static BrowserEnvironment fromEnvironment();
 };
