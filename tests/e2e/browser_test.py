@@ -78,15 +78,25 @@ def main():
     parser.add_argument("--host", required=True, help="the OstrelaExtension executable")
     parser.add_argument("--manifests", required=True, help="the manifest-writing script")
     parser.add_argument("--chromium", default="/usr/lib/chromium/chromium")
+    parser.add_argument("--managed-folder", required=True,
+                        help="the installed folder of forced preferences, mounted over in a namespace")
     args = parser.parse_args()
+    if os.geteuid() != 0:
+        print("skipped: needs root for a private mount namespace")
+        return 0
 
     work = tempfile.mkdtemp(prefix="ostrela-browser-")
     browser = None
     try:
         home = os.path.join(work, "home")
         config = os.path.join(home, ".config")
-        etc = os.path.join(work, "etc")
-        managed = os.path.join(etc, "ostrela/managed-preferences")
+        managed = os.path.join(work, "managed")
+        # What any user could write: it must have no effect.
+        forged = os.path.join(work, "forged")
+        os.makedirs(os.path.join(forged, "ostrela/managed-preferences"))
+        with open(os.path.join(forged, "ostrela/managed-preferences",
+                               "com.ostrela.safari-extension.extension.json"), "w") as f:
+            json.dump({"organizationName": "Forged", "endpoint": "http://forged.example"}, f)
         group = os.path.join(config, "ostrela/group-containers", SUITE)
         os.makedirs(managed)
         os.makedirs(group)
@@ -107,14 +117,17 @@ def main():
 
         # Registered for this user as the README says; Chromium's profile is then
         # ~/.config/chromium, whose NativeMessagingHosts folder the registration wrote.
-        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=config, XDG_CONFIG_DIRS=etc,
+        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=config, XDG_CONFIG_DIRS=forged,
                    OSTRELA_LOG_LEVEL="debug")
         subprocess.run([args.manifests, "--user", "--executable", os.path.abspath(args.host),
                         "--chrome-id", EXTENSION_ID],
                        check=True, stdout=subprocess.DEVNULL, env=env)
         profile = os.path.join(config, "chromium")
+        # The browser, and so every host it starts, sees the test's folder as the installed one.
+        wrap = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                            "../support/with_managed_preferences.sh")
         browser = subprocess.Popen(
-            [args.chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
+            [wrap, args.managed_folder, managed, args.chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
              "--no-first-run", "--disable-background-networking", "--disable-component-update",
              "--disable-sync", "--user-data-dir=" + profile, "--load-extension=" + extension,
              "about:blank"],
