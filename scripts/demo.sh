@@ -2,7 +2,9 @@
 # The main job on a built-in default: builds OstrelaExtension and shows it
 # answering native messages over the real protocol. Sample managed
 # preferences and an App Group copy live in a temporary folder; a sample
-# agent listens on 127.0.0.1:47653. Nothing outside the temporary folder is read or written.
+# agent listens on 127.0.0.1:47653. Nothing outside the temporary folder is read or written:
+# as root, the host runs in a private mount namespace in which the temporary
+# folder of forced preferences stands in for /etc/ostrela/managed-preferences.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh --build-only
@@ -20,23 +22,38 @@ cleanup() {
 }
 trap cleanup EXIT
 
-export XDG_CONFIG_DIRS="$work/etc" XDG_CONFIG_HOME="$work/home"
+export XDG_CONFIG_HOME="$work/home"
 export OSTRELA_LOG_LEVEL=debug
-mkdir -p "$XDG_CONFIG_DIRS/ostrela/managed-preferences"
+fixed=$(sed -n 's/^OSTRELA_MANAGED_PREFERENCES_DIR:PATH=//p' "$build/CMakeCache.txt")
+managed="$work/managed"
+forced="$managed/com.ostrela.safari-extension.extension.json"
+mkdir -p "$managed"
+chmod 755 "$work" "$managed"
 group="$XDG_CONFIG_HOME/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension"
 mkdir -p "$group"
-cat > "$XDG_CONFIG_DIRS/ostrela/managed-preferences/com.ostrela.safari-extension.extension.json" <<'JSON'
+cat > "$forced" <<'JSON'
 {"endpoint": "https://ostrela.example.org/api", "apiToken": "org-token-123",
  "organizationName": "", "enabledServices": ["ldap", "redaction"],
  "Endpiont": "typo in a profile key", "PayloadContent": [{"PayloadType": "com.ostrela"}]}
 JSON
+# What any user could try: forced values of their own through the environment. No effect.
+export XDG_CONFIG_DIRS="$work/forged"
+mkdir -p "$XDG_CONFIG_DIRS/ostrela/managed-preferences"
+echo '{"apiToken": "forged", "endpoint": "http://forged.example"}' \
+  >"$XDG_CONFIG_DIRS/ostrela/managed-preferences/com.ostrela.safari-extension.extension.json"
+if [[ $(id -u) == 0 ]]; then
+  in_namespace() { tests/support/with_managed_preferences.sh "$fixed" "$managed" "$@"; }
+else
+  echo "(not root: no mount namespace, so the forced preferences below are not read)"
+  in_namespace() { "$@"; }
+fi
 cat > "$group/preferences.json" <<'JSON'
 {"organizationName": "Example Org", "machineId": "host-0042", "agentRelaySecret": "demo-secret"}
 JSON
 
 echo
-echo "== Forced preferences ($XDG_CONFIG_DIRS/ostrela/managed-preferences/...):"
-cat "$XDG_CONFIG_DIRS/ostrela/managed-preferences/com.ostrela.safari-extension.extension.json"
+echo "== Forced preferences (root's file, seen by the host as $fixed/...):"
+cat "$forced"
 echo "== App Group copy ($group/preferences.json):"
 cat "$group/preferences.json"
 echo
@@ -57,7 +74,7 @@ send() {
   local seen
   seen=$(wc -l <"$agent_log")
   echo "message: $1"
-  "$client" --executable "$host" "$1" 2>"$work/host.log" | sed -n 's/^<- /reply:   /p'
+  in_namespace "$client" --executable "$host" "$1" 2>"$work/host.log" | sed -n 's/^<- /reply:   /p'
   tail -n +"$((seen + 1))" "$agent_log"
   sed 's/^[^ ]* /log:     /' "$work/host.log"
   echo
@@ -76,7 +93,7 @@ send '["not", "an", "object"]'
 send 'this is not JSON'
 
 echo "== Three messages on one connection, as runtime.connectNative does (replies in completion order):"
-"$client" --executable "$host" \
+in_namespace "$client" --executable "$host" \
   '{"type":"getLdap","host":"com.ostrela.ldap_host","id":"a"}' \
   '{"type":"getManagedConfig","id":"b"}' \
   '{"type":"nonsense","id":"c"}' 2>/dev/null
@@ -85,3 +102,8 @@ echo
 echo "== With the agent gone:"
 kill "$agent_pid"; wait "$agent_pid" 2>/dev/null || true; agent_pid=""
 send '{"type":"getToken","host":"com.ostrela.ldap_host","id":"token-8"}'
+
+echo "== A forced file that others could have written is ignored (here: group-writable):"
+chmod g+w "$forced"
+send '{"type":"getManagedConfig","id":9}'
+chmod g-w "$forced"

@@ -26,6 +26,7 @@
 #include "extension/relay/relay_secret.h"
 #include "platform/linux/file_preference_stores.h"
 #include "platform/linux/http/agent_relay.h"
+#include "platform/linux/http/listener_account.h"
 #include "shared/managed_configuration_key.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
@@ -143,6 +144,47 @@ std::vector<double> relayedFromOutside(const AgentRelay& relay, const AgentRelay
   return result;
 }
 
+int connectTo(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) std::abort();
+  return fd;
+}
+
+// A new connection's own cost (connect and close), with or without the check
+// of the listener's account that the relay makes before writing on it.
+std::vector<double> newConnections(std::uint16_t port, int samples, bool check) {
+  std::vector<double> result;
+  for (int i = 0; i < samples; ++i) {
+    const Clock::time_point start = Clock::now();
+    const int fd = connectTo(port);
+    if (check && linux_platform::whyAgentListenerIsRefused(fd)) std::abort();
+    ::close(fd);
+    result.push_back(microseconds(Clock::now() - start));
+  }
+  return result;
+}
+
+// The account lookup alone, on one open connection: by socket diagnostics or /proc/net/tcp.
+std::vector<double> accountLookups(std::uint16_t port, int samples, bool fromProc) {
+  const int fd = connectTo(port);
+  const auto local = linux_platform::localEndpoint(fd);
+  const auto remote = linux_platform::peerEndpoint(fd);
+  std::vector<double> result;
+  for (int i = 0; i < samples; ++i) {
+    const Clock::time_point start = Clock::now();
+    const auto account = fromProc ? linux_platform::listenerAccountFromProc(*local, *remote)
+                                  : linux_platform::listenerAccount(*local, *remote);
+    if (account != ::geteuid()) std::abort();
+    result.push_back(microseconds(Clock::now() - start));
+  }
+  ::close(fd);
+  return result;
+}
+
 std::vector<double> secretLookups(const AgentRelay& relay, int samples) {
   std::vector<double> result;
   for (int i = 0; i < samples; ++i) {
@@ -250,6 +292,20 @@ int main(int argc, char** argv) {
   printRow("  of which: secret lookup (App Group file)", secret);
   std::printf("  median relayed / raw: %.2fx in a pool task, %.2fx per detached task\n\n",
               pooled.median / raw.median, outside.median / raw.median);
+
+  // Fewer connections than exchanges: each leaves a socket in TIME_WAIT.
+  const int connections = std::min(samples, 5000);
+  const Summary connectOnly = summarize(newConnections(agent.port(), connections, false));
+  const Summary connectChecked = summarize(newConnections(agent.port(), connections, true));
+  const Summary sockDiag = summarize(accountLookups(agent.port(), connections, false));
+  const Summary procTable = summarize(accountLookups(agent.port(), std::min(samples, 500), true));
+  std::printf("New connection, %d samples:\n", connections);
+  printRow("connect and close (the connection's own cost)", connectOnly);
+  printRow("connect, check the listener's account, close", connectChecked);
+  printRow("  the account check alone (socket diagnostics)", sockDiag);
+  printRow("  the fallback alone (/proc/net/tcp)", procTable);
+  std::printf("  median with check / without: %.2fx\n\n",
+              connectChecked.median / connectOnly.median);
 
   std::printf("1,000 exchanges in flight at once:\n");
   inFlight(relay, agent, request, std::chrono::milliseconds(0));
