@@ -145,14 +145,13 @@ AnyMap& AnyMap::operator=(const AnyMap& other) {
 AnyMap& AnyMap::operator=(AnyMap&& other) noexcept = default;
 AnyMap::~AnyMap() = default;
 
-std::size_t AnyMap::position(std::string_view key) const {
+std::size_t AnyMap::position(std::string_view key, std::uint32_t hash) const {
   if (!index_) {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
       if (sameKey(entries_[i].first, key)) return i;
     }
     return entries_.size();
   }
-  const std::uint32_t hash = Index::fragment(key);
   const std::vector<std::uint64_t>& slots = index_->slots;
   for (std::size_t at = hash & index_->mask(); slots[at] != 0; at = (at + 1) & index_->mask()) {
     const std::size_t candidate = (slots[at] & 0xffffffff) - 1;
@@ -162,6 +161,10 @@ std::size_t AnyMap::position(std::string_view key) const {
     }
   }
   return entries_.size();
+}
+
+std::uint32_t AnyMap::hashIfIndexed(std::string_view key) const {
+  return index_ ? Index::fragment(key) : 0;
 }
 
 void AnyMap::rebuildIndex() {
@@ -177,12 +180,13 @@ void AnyMap::rebuildIndex() {
 }
 
 const AnyValue* AnyMap::find(std::string_view key) const {
-  const std::size_t at = position(key);
+  const std::size_t at = position(key, hashIfIndexed(key));
   return at < entries_.size() ? &entries_[at].second : nullptr;
 }
 
 void AnyMap::set(std::string key, AnyValue value) {
-  const std::size_t at = position(key);
+  const std::uint32_t hash = hashIfIndexed(key);
+  const std::size_t at = position(key, hash);
   if (at < entries_.size()) {
     entries_[at].second = std::move(value);
     return;
@@ -190,14 +194,14 @@ void AnyMap::set(std::string key, AnyValue value) {
   entries_.emplace_back(std::move(key), std::move(value));
   if (index_) {
     index_->fit(entries_.size());
-    index_->place(Index::fragment(entries_.back().first), entries_.size() - 1);
+    index_->place(hash, entries_.size() - 1);
   } else if (entries_.size() > kIndexedSize) {
     rebuildIndex();
   }
 }
 
 bool AnyMap::erase(std::string_view key) {
-  const std::size_t at = position(key);
+  const std::size_t at = position(key, hashIfIndexed(key));
   if (at == entries_.size()) return false;
   entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(at));
   // The members after it moved down one place.

@@ -106,8 +106,9 @@ class AnyMap {
     // Room for `count` members, keeping the slots already placed.
     void fit(std::size_t count);
   };
-  // Position of `key` in entries_, or entries_.size().
-  std::size_t position(std::string_view key) const;
+  // Position of `key` in entries_, or entries_.size(); `hash` is hashIfIndexed(key).
+  std::size_t position(std::string_view key, std::uint32_t hash) const;
+  std::uint32_t hashIfIndexed(std::string_view key) const;
   void rebuildIndex();
 
   std::vector<Entry> entries_;
