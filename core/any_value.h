@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,13 +62,22 @@ using AnyArray = std::vector<AnyValue>;
 
 // A string-keyed dictionary that keeps its members in insertion order, so that
 // encoding writes them in the order they arrived. Keys are unique; setting an
-// existing key replaces its value in place.
+// existing key replaces its value in place. Small maps are scanned; a map of
+// more than kIndexedSize members also keeps a hash index of its keys, so that
+// building or searching a large map costs a constant time per member.
 class AnyMap {
  public:
   using Entry = std::pair<std::string, AnyValue>;
+  // Up to this size a scan is as fast as hashing (most messages have 2 to 6 members).
+  static constexpr std::size_t kIndexedSize = 16;
 
   AnyMap() = default;
   AnyMap(std::initializer_list<Entry> entries);
+  AnyMap(const AnyMap& other);
+  AnyMap(AnyMap&& other) noexcept;
+  AnyMap& operator=(const AnyMap& other);
+  AnyMap& operator=(AnyMap&& other) noexcept;
+  ~AnyMap();
 
   const AnyValue* find(std::string_view key) const;
   bool contains(std::string_view key) const { return find(key) != nullptr; }
@@ -85,7 +95,24 @@ class AnyMap {
   friend bool operator==(const AnyMap& a, const AnyMap& b);
 
  private:
+  // Open addressing with linear probing, at most 3/4 full. A slot holds the
+  // upper 32 bits of the key's hash and its position in entries_ plus one
+  // (0: empty), so a probe rarely reads a key and growing needs no hashing.
+  struct Index {
+    std::vector<std::uint64_t> slots;
+    static std::uint32_t fragment(std::string_view key);
+    std::size_t mask() const { return slots.size() - 1; }
+    void place(std::uint32_t hash, std::size_t position);
+    // Room for `count` members, keeping the slots already placed.
+    void fit(std::size_t count);
+  };
+  // Position of `key` in entries_, or entries_.size(); `hash` is hashIfIndexed(key).
+  std::size_t position(std::string_view key, std::uint32_t hash) const;
+  std::uint32_t hashIfIndexed(std::string_view key) const;
+  void rebuildIndex();
+
   std::vector<Entry> entries_;
+  std::unique_ptr<Index> index_;  // only while size() > kIndexedSize
 };
 
 // One of null, boolean, number, string, date, data, array or map. "Absent" is
@@ -155,6 +182,10 @@ inline std::vector<AnyMap::Entry>::const_iterator AnyMap::end() const {
 inline void AnyMap::reserve(std::size_t n) {
   entries_.reserve(n);
 }
+
+// Key comparisons that AnyMap lookups made on the calling thread so far, so
+// tests can check that the cost of a lookup does not grow with the map.
+std::uint64_t anyMapKeyComparisons();
 
 // Member `key` of `value` when `value` is a map and has it; nullptr otherwise.
 const AnyValue* member(const std::optional<AnyValue>& value, std::string_view key);

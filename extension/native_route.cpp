@@ -1,5 +1,7 @@
 #include "extension/native_route.h"
 
+#include <cmath>
+
 #include "core/json.h"
 
 namespace ostrela {
@@ -18,7 +20,11 @@ std::string unsupported(std::string_view type, std::string_view host) {
 std::optional<AnyValue> messageIdentifier(const AnyMap& message) {
   const AnyValue* id = message.find("id");
   if (id == nullptr) return std::nullopt;
-  if (id->isString() || id->isNumberOrBool()) return *id;
+  if (id->isString() || id->isBool()) return *id;
+  // A number that overflowed a double (1e400) cannot be written back as JSON.
+  if (const Number* number = id->asNumber()) {
+    if (std::isfinite(number->toDouble())) return *id;
+  }
   return std::nullopt;
 }
 

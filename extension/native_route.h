@@ -48,7 +48,8 @@ inline NativeRoute route(const std::optional<AnyValue>& message) {
   return route(message ? &*message : nullptr);
 }
 
-// "id" when it is a string or a number (booleans included), unchanged; else absent.
+// "id" when it is a string, a boolean or a number JSON can carry (not 1e400),
+// unchanged; else absent.
 std::optional<AnyValue> messageIdentifier(const AnyMap& message);
 
 // RelayRoute with the encoded message, or a ReplyRoute when it cannot be encoded as JSON.

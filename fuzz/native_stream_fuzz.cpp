@@ -1,6 +1,7 @@
 // Any byte stream through the native-messaging host and the request entry:
 // every complete frame gets exactly one reply frame, and the output is a
-// valid sequence of frames, each a JSON object small enough for a browser.
+// valid sequence of frames, each a JSON object small enough for a browser,
+// with a boolean "ok" and, when "ok" is false, a string "error".
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -86,6 +87,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto reply = decodeJson(frame->body);
     if (!reply || !reply->isMap() || frame->body.size() > kMaxReplyLength) std::abort();
+    // Every reply says whether it succeeded, and a failure says why.
+    const AnyValue* ok = reply->asMap()->find("ok");
+    if (ok == nullptr || !ok->isBool()) std::abort();
+    const AnyValue* error = reply->asMap()->find("error");
+    if (!*ok->asBool() && (error == nullptr || !error->isString())) std::abort();
     ++replies;
   }
   // Nothing but whole frames: the reader consumed every byte.

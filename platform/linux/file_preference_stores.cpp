@@ -76,14 +76,19 @@ bool StandardPreferenceDomain::objectIsForcedForKey(std::string_view key) const 
   return forced_.contains(key);
 }
 
+// Own members in their order, a forced value in place of the own one (a forced
+// null hides it), then the forced members that have no own value. One pass over
+// each map: erasing members one by one would cost a pass per forced null.
 AnyMap StandardPreferenceDomain::dictionaryRepresentation() const {
-  AnyMap result = withoutNulls(own_);
+  AnyMap result;
+  for (const auto& [key, value] : own_) {
+    const AnyValue* forced = forced_.find(key);
+    const AnyValue& chosen = forced != nullptr ? *forced : value;
+    if (!value.isNull() && !chosen.isNull()) result.set(key, chosen);
+  }
   for (const auto& [key, value] : forced_) {
-    if (value.isNull()) {
-      result.erase(key);
-    } else {
-      result.set(key, value);
-    }
+    const AnyValue* own = own_.find(key);
+    if (!value.isNull() && (own == nullptr || own->isNull())) result.set(key, value);
   }
   return result;
 }

@@ -108,15 +108,25 @@ TEST(Route, RelayedMessagesGetBudgetPathIdAndTheWholeBody) {
 }
 
 TEST(Route, UnusableIdsAreDroppedFromRepliesButTravelInTheBody) {
-  for (const char* id : {"{\"x\":1}", "[1]", "null"}) {
+  // A number beyond a double (1e400) cannot be written back; such a message
+  // cannot be relayed either.
+  for (const char* id : {"{\"x\":1}", "[1]", "null", "1e400", "-1e400"}) {
     const std::string text =
         std::string(R"({"type":"scrub","host":"com.ostrela.redaction_host","id":)") + id + "}";
     const auto r = routeJson(text);
-    const auto& request = std::get<RelayRoute>(r).request;
-    EXPECT_FALSE(request.id) << id;
-    EXPECT_EQ(request.body, text);
+    if (std::string_view(id).find("e400") == std::string_view::npos) {
+      const auto& request = std::get<RelayRoute>(r).request;
+      EXPECT_FALSE(request.id) << id;
+      EXPECT_EQ(request.body, text);
+    } else {
+      EXPECT_FALSE(errorPayload(r).contains("id")) << id;
+    }
     EXPECT_FALSE(
         errorPayload(routeJson(std::string(R"({"type":"x","id":)") + id + "}")).contains("id"));
+    EXPECT_FALSE(std::get<ManagedConfigRoute>(
+                     routeJson(std::string(R"({"type":"getManagedConfig","id":)") + id + "}"))
+                     .id)
+        << id;
   }
 }
 

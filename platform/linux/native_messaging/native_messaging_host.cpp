@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "core/json.h"
+#include "extension/native_reply.h"
 #include "platform/linux/native_messaging/frame_reader.h"
 #include "platform/linux/native_messaging/reply_writer.h"
 
@@ -59,7 +60,11 @@ class FrameRequestContext : public ExtensionContext {
     if (!items.empty() && items.front().userInfo) {
       reply = items.front().userInfo->find(SFExtensionMessageKey);
     }
-    writer_.write(reply != nullptr && reply->isMap() ? *reply->asMap() : AnyMap{});
+    if (reply != nullptr && reply->isMap()) {
+      writer_.write(*reply->asMap());
+    } else {
+      writer_.write(errorReply(kUnencodableReplyText, std::nullopt).payload);
+    }
   }
 
  private:

@@ -13,45 +13,42 @@
 namespace ostrela::linux_platform {
 namespace {
 
-std::string tooLargeReply(std::size_t length, const AnyMap& original) {
-  const std::string text =
-      "The reply is too large for the browser (" + std::to_string(length) + " bytes)";
-  const AnyValue* id = original.find("id");
-  if (id != nullptr) {
+// The error reply `text` with the original reply's "id" when the result can be
+// encoded and fits, else without it; kUnencodableReply as the last resort.
+std::string errorReplyBody(const std::string& text, const AnyMap& original) {
+  if (const AnyValue* id = original.find("id")) {
     std::optional<std::string> withId = encodeJson(errorReply(text, *id).payload);
     if (withId && withId->size() <= kMaxReplyLength) return *withId;
   }
-  return encodeJson(errorReply(text, std::nullopt).payload).value_or("{}");
+  return encodeJson(errorReply(text, std::nullopt).payload)
+      .value_or(std::string(kUnencodableReply));
 }
 
 }  // namespace
 
-std::string replyFrameBody(const AnyMap& reply, std::size_t& replacedLength) {
-  replacedLength = 0;
+ReplyFrameBody replyFrameBody(const AnyMap& reply) {
   std::optional<std::string> body = encodeJson(reply);
   if (!body) {
     // Only values that JSON cannot carry get here; the browser still gets an answer.
-    const AnyValue* id = reply.find("id");
-    return encodeJson(errorReply("The reply could not be encoded as JSON",
-                                 id ? std::optional<AnyValue>(*id) : std::nullopt)
-                          .payload)
-        .value_or("{}");
+    return {errorReplyBody(std::string(kUnencodableReplyText), reply), 0, true};
   }
-  if (body->size() <= kMaxReplyLength) return std::move(*body);
-  replacedLength = body->size();
-  return tooLargeReply(body->size(), reply);
+  if (body->size() <= kMaxReplyLength) return {std::move(*body)};
+  const std::string text =
+      "The reply is too large for the browser (" + std::to_string(body->size()) + " bytes)";
+  return {errorReplyBody(text, reply), body->size()};
 }
 
 void ReplyWriter::write(const AnyMap& reply) {
-  std::size_t replacedLength = 0;
-  const std::string body = replyFrameBody(reply, replacedLength);
-  if (replacedLength != 0) {
+  const ReplyFrameBody frame = replyFrameBody(reply);
+  if (frame.refusedLength != 0) {
     logger_.log(LogLevel::error, "Replaced a reply of %{public}ld bytes: too large for the browser",
-                {static_cast<std::int64_t>(replacedLength)});
+                {static_cast<std::int64_t>(frame.refusedLength)});
+  } else if (frame.unencodable) {
+    logger_.log(LogLevel::error, "Replaced a reply that could not be encoded as JSON", {});
   }
   std::lock_guard lock(mutex_);
   if (closed_) return;
-  if (!writeFrame(body)) closed_ = true;
+  if (!writeFrame(frame.body)) closed_ = true;
 }
 
 bool ReplyWriter::closed() const {

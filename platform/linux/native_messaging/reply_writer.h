@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "core/any_value.h"
 #include "core/logger.h"
@@ -13,10 +14,23 @@ namespace ostrela::linux_platform {
 // Browsers refuse a larger reply and close the port, losing every pending reply.
 inline constexpr std::size_t kMaxReplyLength = 1024 * 1024;
 
+inline constexpr std::string_view kUnencodableReplyText = "The reply could not be encoded as JSON";
+// Sent when nothing else can be: kUnencodableReplyText as an error reply that is always valid JSON.
+inline constexpr std::string_view kUnencodableReply =
+    R"({"ok":false,"error":"The reply could not be encoded as JSON"})";
+
+struct ReplyFrameBody {
+  std::string body;
+  // Size of the refused reply when it was too large for the browser, else 0.
+  std::size_t refusedLength = 0;
+  // True when the reply held something JSON cannot carry and was replaced.
+  bool unencodable = false;
+};
+
 // The frame body for `reply`: its JSON, or, when that is larger than
 // kMaxReplyLength, an error reply that says so (with the reply's "id" when it
-// still fits). `replacedLength` is set to the refused size when replaced.
-std::string replyFrameBody(const AnyMap& reply, std::size_t& replacedLength);
+// still fits), or kUnencodableReply (with the "id" when it can be encoded).
+ReplyFrameBody replyFrameBody(const AnyMap& reply);
 
 class ReplyWriter {
  public:

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <limits>
 #include <thread>
 
 #include "core/json.h"
@@ -105,26 +106,38 @@ TEST(FrameReaderTest, EachFaultOfTheStream) {
 
 TEST(ReplyWriterTest, RepliesTooLargeForTheBrowserAreReplaced) {
   const std::string big(kMaxReplyLength, 'x');
-  std::size_t replaced = 0;
-  EXPECT_EQ(replyFrameBody(AnyMap{{"ok", true}, {"id", 7}}, replaced), R"({"ok":true,"id":7})");
-  EXPECT_EQ(replaced, 0u);
+  EXPECT_EQ(replyFrameBody(AnyMap{{"ok", true}, {"id", 7}}).body, R"({"ok":true,"id":7})");
+  EXPECT_EQ(replyFrameBody(AnyMap{{"ok", true}, {"id", 7}}).refusedLength, 0u);
 
-  const std::string body =
-      replyFrameBody(AnyMap{{"ok", true}, {"data", big}, {"id", "r1"}}, replaced);
-  EXPECT_EQ(replaced, kMaxReplyLength + 31);
-  EXPECT_EQ(body, R"x({"ok":false,"error":"The reply is too large for the browser ()x" +
-                      std::to_string(replaced) + R"x( bytes)","id":"r1"})x");
+  const auto tooLarge = replyFrameBody(AnyMap{{"ok", true}, {"data", big}, {"id", "r1"}});
+  EXPECT_EQ(tooLarge.refusedLength, kMaxReplyLength + 31);
+  EXPECT_EQ(tooLarge.body, R"x({"ok":false,"error":"The reply is too large for the browser ()x" +
+                               std::to_string(tooLarge.refusedLength) + R"x( bytes)","id":"r1"})x");
 
   // An id that is itself too large is left out of the replacement.
-  const auto withoutId = decodeJson(replyFrameBody(AnyMap{{"ok", true}, {"id", big}}, replaced));
+  const auto withoutId = decodeJson(replyFrameBody(AnyMap{{"ok", true}, {"id", big}}).body);
   ASSERT_TRUE(withoutId);
   EXPECT_FALSE(withoutId->asMap()->contains("id"));
   EXPECT_EQ(*withoutId->asMap()->find("ok"), AnyValue(false));
 
   // A reply of exactly the limit is sent as it is.
   const std::string exact(kMaxReplyLength - 8, 'y');  // {"k":"..."} is 8 bytes more
-  EXPECT_EQ(replyFrameBody(AnyMap{{"k", exact}}, replaced).size(), kMaxReplyLength);
-  EXPECT_EQ(replaced, 0u);
+  EXPECT_EQ(replyFrameBody(AnyMap{{"k", exact}}).body.size(), kMaxReplyLength);
+}
+
+// The last resort must itself be valid JSON with "ok", whatever the id holds.
+TEST(ReplyWriterTest, RepliesJsonCannotCarryAreReplacedByAnErrorReply) {
+  const AnyValue infinite(std::numeric_limits<double>::infinity());
+  for (const AnyMap& reply :
+       {AnyMap{{"ok", true}, {"id", infinite}}, AnyMap{{"ok", true}, {"n", infinite}, {"id", 4}}}) {
+    const auto frame = replyFrameBody(reply);
+    EXPECT_TRUE(frame.unencodable);
+    const auto decoded = decodeJson(frame.body);
+    ASSERT_TRUE(decoded && decoded->isMap()) << frame.body;
+    EXPECT_EQ(*decoded->asMap()->find("ok"), AnyValue(false));
+    EXPECT_EQ(*decoded->asMap()->find("error"), AnyValue("The reply could not be encoded as JSON"));
+    EXPECT_EQ(decoded->asMap()->contains("id"), reply.contains("n"));  // a finite id is kept
+  }
 }
 
 TEST(ReplyWriterTest, ClosedReaderEndsWritingWithoutASignal) {

@@ -1,0 +1,158 @@
+// Large native messages: the time to decode a frame of 1, 16 and 64 MiB in this
+// process next to boost::json::parse of the same bytes (the baseline, run
+// alternately in the same process), then the time OstrelaExtension takes to
+// answer that frame (wall-clock and its CPU time) and its peak resident memory
+// (VmHWM) while answering it. Decoding times are CPU seconds, medians of the runs.
+// Usage: ostrela_large_frame_bench [largest MiB, default 64] [decode runs, default 3]
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <boost/json/parse.hpp>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "core/json.h"
+#include "tests/support/host_process.h"
+#include "tests/support/temporary_directory.h"
+
+namespace {
+
+using namespace ostrela::testing;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr std::size_t kMiB = 1024 * 1024;
+
+// Distinct keys as short as JSON allows: base 62, at most 5 characters for 64 MiB.
+std::string shortKey(std::size_t n) {
+  static constexpr char kDigits[] =
+      "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  std::string key;
+  do {
+    key.push_back(kDigits[n % 62]);
+    n /= 62;
+  } while (n != 0);
+  return key;
+}
+
+// {"type":"nonsense","id":1,"d":{...}} of at most `size` bytes, members as small
+// as possible (`"k":0`, the worst case for memory) or like `"k1234":1234`.
+std::string membersFrame(std::size_t size, bool shortest) {
+  std::string text = R"({"type":"nonsense","id":1,"d":{)";
+  for (std::size_t i = 0;; ++i) {
+    const std::string member = shortest ? "\"" + shortKey(i) + "\":0"
+                                        : "\"k" + std::to_string(i) + "\":" + std::to_string(i);
+    if (text.size() + member.size() + 3 > size) break;
+    if (i != 0) text.push_back(',');
+    text += member;
+  }
+  return text + "}}";
+}
+
+std::string stringFrame(std::size_t size) {
+  const std::string head = R"({"type":"nonsense","id":1,"d":")";
+  return head + std::string(size - head.size() - 2, 'x') + "\"}";
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+double threadCpuSeconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+double childrenCpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_CHILDREN, &usage);
+  const auto add = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return add(usage.ru_utime) + add(usage.ru_stime);
+}
+
+// CPU seconds: the machine is shared, so wall-clock time would measure the other work.
+template <typename F>
+double seconds(F body) {
+  const double start = threadCpuSeconds();
+  body();
+  return threadCpuSeconds() - start;
+}
+
+struct Answer {
+  double seconds;
+  double cpuSeconds;
+  long peakKiB;
+  bool replied;
+};
+
+Answer answer(const std::string& frame, const std::vector<std::string>& env) {
+  const double cpuBefore = childrenCpuSeconds();
+  const auto start = Clock::now();
+  HostProcess host(OSTRELA_EXTENSION_PATH, {"chrome-extension://benchmark/"}, env);
+  host.writeFrame(frame);
+  const auto reply = host.readFrame(600s);
+  const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  const long peak = host.peakMemoryKiB();  // still alive: it waits for end of input
+  host.closeInput();
+  host.wait(10s);
+  const bool replied = reply && reply->find(R"("ok":false)") != std::string::npos;
+  return {elapsed, childrenCpuSeconds() - cpuBefore, peak, replied};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::size_t largest = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 64;
+  const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+  TemporaryDirectory folder;
+  const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + (folder.path() / "home").string(),
+                                        "XDG_CONFIG_DIRS=" + (folder.path() / "etc").string()};
+
+  std::printf("%-16s %4s %9s | %8s %8s %6s | %8s %8s %9s %6s\n", "frame", "MiB", "members",
+              "decode", "boost", "ratio", "answer", "cpu", "peak MiB", "x size");
+  for (const char* shape : {"small members", "shortest members", "one string"}) {
+    for (std::size_t mib : {std::size_t{1}, std::size_t{16}, std::size_t{64}}) {
+      if (mib > largest) continue;
+      // The largest frame a browser sends is 64 MiB, header included.
+      const std::size_t size = mib * kMiB - (mib == 64 ? 4 : 0);
+      const std::string name(shape);
+      const std::string frame =
+          name == "one string" ? stringFrame(size) : membersFrame(size, name == "shortest members");
+      std::vector<double> ours, boost;
+      std::size_t members = 0;
+      // A warm-up pair first, so that neither pays for the other's first page faults;
+      // small frames get more runs, their times being short.
+      const int count = 1 + std::max(runs, static_cast<int>(16 / mib));
+      for (int i = 0; i < count; ++i) {  // alternated, so both see the same machine
+        ours.push_back(seconds([&] {
+          const auto value = ostrela::decodeJson(frame);
+          if (!value) std::abort();
+          const ostrela::AnyValue* d = ostrela::member(value, "d");
+          members = d->isMap() ? d->asMap()->size() : 1;
+        }));
+        boost.push_back(seconds([&] {
+          boost::json::error_code ec;
+          const boost::json::value value = boost::json::parse(frame, ec);
+          if (ec) std::abort();
+        }));
+      }
+      const Answer a = answer(frame, env);
+      ours.erase(ours.begin());
+      boost.erase(boost.begin());
+      const double ratio = median(ours) / median(boost);
+      const double peakMiB = static_cast<double>(a.peakKiB) / 1024.0;
+      std::printf("%-16s %4zu %9zu | %8.3f %8.3f %5.2fx | %8.3f %8.3f %9.1f %5.1fx%s\n", shape, mib,
+                  members, median(ours), median(boost), ratio, a.seconds, a.cpuSeconds, peakMiB,
+                  peakMiB / static_cast<double>(frame.size()) * kMiB,
+                  a.replied ? "" : "  (NO ERROR REPLY)");
+      std::fflush(stdout);
+    }
+  }
+  return 0;
+}
