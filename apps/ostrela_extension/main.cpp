@@ -18,7 +18,7 @@ int main() {
   using namespace ostrela::linux_platform;
   const int protocolOutput = takeProtocolOutput();
   const FilePreferenceStores stores(XdgDirectories::fromEnvironment(), extensionBundleIdentifier);
-  PooledAgentRelayTasks relayTasks(&AgentRelay::shared);
+  PooledAgentRelayTasks relayTasks(&AgentRelay::shared, extensionLogger());
   const SafariWebExtensionHandler handler(stores, extensionLogger(), relayTasks);
   const int status =
       runNativeMessagingHost(STDIN_FILENO, protocolOutput, handler, extensionLogger());
