@@ -35,6 +35,10 @@ class BrowserIntegration {
   virtual void showPreferencesForExtension(
       std::string_view identifier,
       std::function<void(std::optional<BrowserIntegrationError>)> completion) = 0;
+
+  // Returns once every completion of the requests made so far has been called,
+  // so that the caller can run the work they handed back before it tears down.
+  virtual void drain() = 0;
 };
 
 }  // namespace ostrela

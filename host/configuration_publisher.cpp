@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "shared/managed_configuration_key.h"
 #include "shared/managed_configuration_reader.h"
@@ -19,15 +20,21 @@ AnyMap bridgeableEntries(const AnyMap& forced) {
   return published;
 }
 
-void mirror(const AnyMap& published, MutablePreferenceDomain& appGroup) {
+// Every configuration key, in declaration order: set when published, else removed.
+std::vector<PreferenceChange> mirrorChanges(const AnyMap& published) {
+  std::vector<PreferenceChange> changes;
   for (ManagedConfigurationKey key : allManagedConfigurationKeys) {
     const std::string_view name = keyString(key);
-    if (const AnyValue* value = published.find(name)) {
-      appGroup.setObjectForKey(*value, name);
-    } else {
-      appGroup.removeObjectForKey(name);
-    }
+    const AnyValue* value = published.find(name);
+    changes.push_back({std::string(name), value ? std::optional<AnyValue>(*value) : std::nullopt});
   }
+  return changes;
+}
+
+void logUnavailable(const Logger& logger, const std::string& suite) {
+  logger.log(LogLevel::error,
+             "Managed configuration not published: the App Group %{public}s is unavailable",
+             {suite.c_str()});
 }
 
 }  // namespace
@@ -51,12 +58,16 @@ AnyMap publishManagedConfiguration(const std::shared_ptr<ManagedPreferenceDomain
   AnyMap published = bridgeableEntries(forcedConfiguration(managed.get()));
   const std::string suite(appGroupSuiteName);  // log arguments are C strings
   if (!appGroup) {
-    logger.log(LogLevel::error,
-               "Managed configuration not published: the App Group %{public}s is unavailable",
-               {suite.c_str()});
+    logUnavailable(logger, suite);
     return published;
   }
-  mirror(published, *appGroup);
+  // One update, so that the store is locked and written once and a reader sees all six or none.
+  if (auto unavailable = appGroup->applyChanges(mirrorChanges(published))) {
+    logger.log(LogLevel::error, "Cannot use the App Group store: %{public}s",
+               {unavailable->reason.c_str()});
+    logUnavailable(logger, suite);
+    return published;
+  }
 
   const auto publishedCount = static_cast<std::int64_t>(published.size());
   const ManagedConfigurationReader readBack(nullptr, appGroup);

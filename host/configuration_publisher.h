@@ -16,9 +16,11 @@ AnyMap forcedConfiguration(const ManagedPreferenceDomain* domain);
 
 // Writes the four bridgeable keys of the forced configuration into `appGroup`
 // and removes the other configuration keys from it (every time, in declaration
-// order); keys outside the six are never touched. Reads the suite back and logs
-// exactly one line: unavailable (no `appGroup`), mismatch, or success. Returns
-// the published map. Runs on the caller's thread and never fails.
+// order, in one update); keys outside the six are never touched. Reads the suite
+// back and logs one line: unavailable (no `appGroup`, or a store that cannot be
+// read or locked, then with an error line that says why, and nothing written),
+// mismatch, or success. Returns the published map. Runs on the caller's thread
+// and never fails.
 AnyMap publishManagedConfiguration(const std::shared_ptr<ManagedPreferenceDomain>& managed,
                                    const std::shared_ptr<MutablePreferenceDomain>& appGroup,
                                    const Logger& logger);

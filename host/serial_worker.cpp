@@ -1,5 +1,7 @@
 #include "host/serial_worker.h"
 
+#include <future>
+
 namespace ostrela {
 
 SerialWorker::SerialWorker() : thread_([this] { run(); }) {}
@@ -19,6 +21,12 @@ void SerialWorker::post(std::function<void()> task) {
     tasks_.push_back(std::move(task));
   }
   wake_.notify_one();
+}
+
+void SerialWorker::drain() {
+  std::promise<void> done;
+  post([&done] { done.set_value(); });
+  done.get_future().wait();
 }
 
 void SerialWorker::run() {

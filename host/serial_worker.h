@@ -20,6 +20,8 @@ class SerialWorker {
   SerialWorker& operator=(const SerialWorker&) = delete;
 
   void post(std::function<void()> task);
+  // Returns once every task posted before the call has run. Not from a task.
+  void drain();
 
  private:
   void run();

@@ -44,4 +44,17 @@ void InMemoryPreferenceDomain::removeObjectForKey(std::string_view key) {
   values_.erase(key);
 }
 
+std::optional<PreferenceStoreUnavailable> InMemoryPreferenceDomain::applyChanges(
+    const std::vector<PreferenceChange>& changes) {
+  std::lock_guard lock(mutex_);
+  for (const PreferenceChange& change : changes) {
+    if (change.value) {
+      values_.set(change.key, *change.value);
+    } else {
+      values_.erase(change.key);
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace ostrela

@@ -25,6 +25,9 @@ class InMemoryPreferenceDomain : public MutablePreferenceDomain {
   AnyMap dictionaryRepresentation() const override;
   void setObjectForKey(std::optional<AnyValue> value, std::string_view key) override;
   void removeObjectForKey(std::string_view key) override;
+  // Under one lock; an in-memory store is always available.
+  std::optional<PreferenceStoreUnavailable> applyChanges(
+      const std::vector<PreferenceChange>& changes) override;
 
  private:
   mutable std::mutex mutex_;

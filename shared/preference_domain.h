@@ -5,7 +5,9 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/any_value.h"
 
@@ -22,12 +24,29 @@ class ManagedPreferenceDomain {
   virtual AnyMap dictionaryRepresentation() const = 0;
 };
 
-// A preference domain that can also be written. Neither write reports a result.
+// One change of a batch: `value` stored under `key`, or `key` removed when the value is absent.
+struct PreferenceChange {
+  std::string key;
+  std::optional<AnyValue> value;
+};
+
+// Why a store could not be used at all, in words for a log line (the file and the reason).
+struct PreferenceStoreUnavailable {
+  std::string reason;
+};
+
+// A preference domain that can also be written. Neither single write reports a result.
 class MutablePreferenceDomain : public ManagedPreferenceDomain {
  public:
   // Stores `value` under `key`; an absent value removes the key.
   virtual void setObjectForKey(std::optional<AnyValue> value, std::string_view key) = 0;
   virtual void removeObjectForKey(std::string_view key) = 0;
+
+  // Makes every change, in order, as one update that readers see whole. When the store
+  // cannot be read or locked, nothing is changed and the reason is returned. A write that
+  // fails after that is not reported, as with the single writes: reading back tells.
+  virtual std::optional<PreferenceStoreUnavailable> applyChanges(
+      const std::vector<PreferenceChange>& changes) = 0;
 };
 
 // Opens the domains of one process: its standard user defaults (its own values

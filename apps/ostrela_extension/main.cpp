@@ -20,7 +20,7 @@ int main() {
   // Forced values only from root's files in the installed folder; an ignored one is logged.
   const FilePreferenceStores stores(XdgDirectories::fromEnvironment(),
                                     {.logger = &extensionLogger()}, extensionBundleIdentifier);
-  PooledAgentRelayTasks relayTasks(&AgentRelay::shared);
+  PooledAgentRelayTasks relayTasks(&AgentRelay::shared, extensionLogger());
   const SafariWebExtensionHandler handler(stores, extensionLogger(), relayTasks);
   const int status =
       runNativeMessagingHost(STDIN_FILENO, protocolOutput, handler, extensionLogger());

@@ -1,8 +1,12 @@
 // ostrela-native-client: sends native messages to the installed Ostrela host
 // the way a browser does, and prints each reply. For checking a deployment.
+#include <charconv>
+#include <chrono>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/linux/native_messaging/native_host_client.h"
@@ -12,7 +16,8 @@ namespace {
 constexpr const char* kUsage = R"(usage: ostrela-native-client [options] MESSAGE...
 
 Starts the native-messaging host, sends each MESSAGE (JSON text) as one frame
-on one connection, and prints every reply.
+on one connection, and prints every reply. Exits with 0 when every message was
+answered and the host exited with 0, else 1 with the reason on stderr.
 
 options:
   --host NAME        look the host up by name in the browsers' manifest folders
@@ -20,9 +25,21 @@ options:
   --executable PATH  start this executable instead of looking it up
   --origin ORIGIN    the caller's origin passed to the host
                      (default chrome-extension://ostrela-native-client/)
+  --timeout SECONDS  end the host if it has not finished by then (default 15)
 
 example: ostrela-native-client '{"type":"getManagedConfig","id":1}'
 )";
+
+// A positive number of seconds, such as 15 or 0.5.
+std::optional<std::chrono::milliseconds> parseSeconds(std::string_view text) {
+  double seconds = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (error != std::errc() || end != text.data() + text.size() || !(seconds > 0) ||
+      seconds > 86400) {
+    return std::nullopt;
+  }
+  return std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+}
 
 }  // namespace
 
@@ -31,6 +48,7 @@ int main(int argc, char** argv) {
   std::string host = "com.ostrela.ldap_host";
   std::string executable;
   std::string origin = "chrome-extension://ostrela-native-client/";
+  std::chrono::milliseconds timeout = kDefaultHostTimeout;
   std::vector<std::string> messages;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -41,6 +59,13 @@ int main(int argc, char** argv) {
       executable = argv[++i];
     } else if (arg == "--origin" && hasValue) {
       origin = argv[++i];
+    } else if (arg == "--timeout" && hasValue) {
+      const auto parsed = parseSeconds(argv[++i]);
+      if (!parsed) {
+        std::cerr << "--timeout takes a positive number of seconds\n";
+        return 2;
+      }
+      timeout = *parsed;
     } else if (arg == "-h" || arg == "--help") {
       std::cout << kUsage;
       return 0;
@@ -65,17 +90,19 @@ int main(int argc, char** argv) {
               << installed->manifest.string() << ")\n";
     executable = installed->executable.string();
   }
-  const HostSession session = runHost(executable, {origin}, messages);
-  if (!session.failure.empty()) {
-    std::cerr << "cannot run the host: " << session.failure << "\n";
-    return 1;
-  }
+  const HostSession session = runHost(executable, {origin}, messages, timeout);
   for (const auto& message : messages) std::cout << "-> " << message << "\n";
   for (const auto& reply : session.replies) std::cout << "<- " << reply << "\n";
-  const bool complete = session.replies.size() == messages.size() && session.exitStatus == 0;
-  if (!complete) {
-    std::cerr << session.replies.size() << " replies to " << messages.size()
-              << " messages; host exit status " << session.exitStatus << "\n";
+  std::cout.flush();
+  std::cerr << session.errorOutput;
+  if (!session.failure.empty()) {
+    std::cerr << "ostrela-native-client: " << session.failure << "\n";
+    return 1;
   }
-  return complete ? 0 : 1;
+  if (session.replies.size() != messages.size() || session.exitStatus != 0) {
+    std::cerr << "ostrela-native-client: " << session.replies.size() << " replies to "
+              << messages.size() << " messages; host exit status " << session.exitStatus << "\n";
+    return 1;
+  }
+  return 0;
 }

@@ -6,8 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
+#include <thread>
+#include <variant>
 
 #include "core/json.h"
+#include "platform/linux/file_descriptor.h"
 #include "platform/linux/preference_file.h"
 
 namespace ostrela::linux_platform {
@@ -23,6 +27,10 @@ std::optional<AnyValue> valueOf(const AnyMap& map, std::string_view key) {
   return *value;
 }
 
+PreferenceStoreUnavailable unavailable(const std::filesystem::path& path, int error) {
+  return {path.string() + ": " + std::error_code(error, std::generic_category()).message()};
+}
+
 AnyMap withoutNulls(const AnyMap& map) {
   AnyMap result;
   for (const auto& [key, value] : map) {
@@ -31,30 +39,44 @@ AnyMap withoutNulls(const AnyMap& map) {
   return result;
 }
 
-// Holds an exclusive advisory lock on the suite's lock file while alive.
-class SuiteLock {
- public:
-  explicit SuiteLock(const std::filesystem::path& folder)
-      : fd_(::open((folder / kSuiteLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-    if (fd_ < 0) return;
-    while (::flock(fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) {
-        ::close(fd_);
-        fd_ = -1;
-        return;
-      }
+// Takes an exclusive advisory lock on the suite's lock file, waiting at most
+// `patience` for another process to release it; the lock is held while the
+// descriptor lives. Polls, because flock() itself has no timeout.
+std::variant<FileDescriptor, PreferenceStoreUnavailable> lockSuite(
+    const std::filesystem::path& folder, std::chrono::milliseconds patience) {
+  const std::filesystem::path path = folder / kSuiteLockName;
+  FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd.valid()) return unavailable(path, errno);
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return unavailable(path, errno);
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return PreferenceStoreUnavailable{path.string() + ": still locked by another process after " +
+                                        std::to_string(patience.count()) + " ms"};
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ~SuiteLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-  }
-  SuiteLock(const SuiteLock&) = delete;
-  SuiteLock& operator=(const SuiteLock&) = delete;
-  bool held() const { return fd_ >= 0; }
+  return fd;
+}
 
- private:
-  int fd_;
-};
+// The suite file's members before a write. A missing file is empty, and so is
+// a folder or other non-regular file (the write then fails and the read-back
+// tells). A file that is there but cannot be read or parsed makes the store
+// unusable: replacing it would lose every key in it, agentRelaySecret included.
+std::variant<AnyMap, PreferenceStoreUnavailable> readForUpdate(const std::filesystem::path& file) {
+  PreferenceFileRead read = readPreferenceFileReporting(file);
+  if (read.contents) return std::move(*read.contents);
+  if (read.openError == ENOENT) return AnyMap{};
+  if (read.openError != 0) return unavailable(file, read.openError);
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0) return unavailable(file, errno);
+  if (!S_ISREG(info.st_mode)) return AnyMap{};
+  if (static_cast<std::uintmax_t>(info.st_size) > kMaxPreferenceFileSize) {
+    return PreferenceStoreUnavailable{file.string() + ": larger than 16 MiB"};
+  }
+  return PreferenceStoreUnavailable{file.string() + ": not a JSON object"};
+}
 
 bool isAccessibleFolder(const std::filesystem::path& folder, int mode) {
   struct stat info {};
@@ -93,8 +115,12 @@ AnyMap StandardPreferenceDomain::dictionaryRepresentation() const {
   return result;
 }
 
-SuitePreferenceStore::SuitePreferenceStore(std::filesystem::path folder, AnyMap snapshot)
-    : folder_(std::move(folder)), file_(folder_ / kSuiteFileName), snapshot_(std::move(snapshot)) {}
+SuitePreferenceStore::SuitePreferenceStore(std::filesystem::path folder, AnyMap snapshot,
+                                           std::chrono::milliseconds lockPatience)
+    : folder_(std::move(folder)),
+      file_(folder_ / kSuiteFileName),
+      lockPatience_(lockPatience),
+      snapshot_(std::move(snapshot)) {}
 
 std::optional<AnyValue> SuitePreferenceStore::objectForKey(std::string_view key) const {
   std::lock_guard lock(mutex_);
@@ -111,22 +137,27 @@ AnyMap SuitePreferenceStore::dictionaryRepresentation() const {
 }
 
 void SuitePreferenceStore::setObjectForKey(std::optional<AnyValue> value, std::string_view key) {
-  update(key, value);
+  applyChanges({{std::string(key), std::move(value)}});
 }
 
 void SuitePreferenceStore::removeObjectForKey(std::string_view key) {
-  update(key, std::nullopt);
+  applyChanges({{std::string(key), std::nullopt}});
 }
 
-void SuitePreferenceStore::update(std::string_view key, const std::optional<AnyValue>& value) {
+std::optional<PreferenceStoreUnavailable> SuitePreferenceStore::applyChanges(
+    const std::vector<PreferenceChange>& changes) {
   std::lock_guard lock(mutex_);
-  SuiteLock suiteLock(folder_);
-  if (!suiteLock.held()) return;
-  AnyMap current = readPreferenceFile(file_).value_or(AnyMap{});
-  if (value) {
-    current.set(std::string(key), *value);
-  } else {
-    current.erase(key);
+  auto suiteLock = lockSuite(folder_, lockPatience_);
+  if (auto* failed = std::get_if<PreferenceStoreUnavailable>(&suiteLock)) return std::move(*failed);
+  auto read = readForUpdate(file_);
+  if (auto* failed = std::get_if<PreferenceStoreUnavailable>(&read)) return std::move(*failed);
+  AnyMap current = std::get<AnyMap>(std::move(read));
+  for (const PreferenceChange& change : changes) {
+    if (change.value) {
+      current.set(change.key, *change.value);
+    } else {
+      current.erase(change.key);
+    }
   }
   std::optional<std::string> text = encodeJson(AnyValue(current));
   if (text && replaceFileAtomically(file_, *text)) {
@@ -134,13 +165,16 @@ void SuitePreferenceStore::update(std::string_view key, const std::optional<AnyV
   } else {
     snapshot_ = readPreferenceFile(file_).value_or(AnyMap{});
   }
+  return std::nullopt;
 }
 
 FilePreferenceStores::FilePreferenceStores(XdgDirectories directories,
-                                           ManagedPreferencesSource managed, std::string domain)
+                                           ManagedPreferencesSource managed, std::string domain,
+                                           std::chrono::milliseconds lockPatience)
     : directories_(std::move(directories)),
       managed_(std::move(managed)),
-      domain_(std::move(domain)) {}
+      domain_(std::move(domain)),
+      lockPatience_(lockPatience) {}
 
 std::filesystem::path FilePreferenceStores::managedFile() const {
   return managed_.folder / (domain_ + ".json");
@@ -179,8 +213,8 @@ std::shared_ptr<ManagedPreferenceDomain> FilePreferenceStores::suiteForReading(
       return nullptr;
     }
   }
-  return std::make_shared<SuitePreferenceStore>(folder,
-                                                std::move(read.contents).value_or(AnyMap{}));
+  return std::make_shared<SuitePreferenceStore>(folder, std::move(read.contents).value_or(AnyMap{}),
+                                                lockPatience_);
 }
 
 std::shared_ptr<MutablePreferenceDomain> FilePreferenceStores::suiteForWriting(
@@ -191,7 +225,7 @@ std::shared_ptr<MutablePreferenceDomain> FilePreferenceStores::suiteForWriting(
   if (ec || !isAccessibleFolder(folder, R_OK | W_OK | X_OK)) return nullptr;
   ::chmod(folder.c_str(), S_IRWXU);
   return std::make_shared<SuitePreferenceStore>(
-      folder, readPreferenceFile(folder / kSuiteFileName).value_or(AnyMap{}));
+      folder, readPreferenceFile(folder / kSuiteFileName).value_or(AnyMap{}), lockPatience_);
 }
 
 }  // namespace ostrela::linux_platform

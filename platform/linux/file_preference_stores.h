@@ -4,6 +4,7 @@
 //   App Group suite S:         $XDG_CONFIG_HOME/ostrela/group-containers/S/preferences.json
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -34,27 +35,34 @@ class StandardPreferenceDomain : public ManagedPreferenceDomain {
   AnyMap own_;
 };
 
+// How long a writer waits for another process to release the suite's lock.
+inline constexpr std::chrono::milliseconds kSuiteLockPatience{2000};
+
 // An App Group suite. Reads come from the snapshot taken at opening or at the
 // last write. Each write re-reads the file under an advisory lock shared by
-// all processes, changes one key and replaces the file atomically, so keys
-// that others wrote are kept and no reader ever sees a partial file.
+// all processes, changes its keys and replaces the file atomically, so keys
+// that others wrote are kept and no reader ever sees a partial file. A file
+// that cannot be read or parsed, or a lock not released within `lockPatience`,
+// leaves the store unwritten.
 class SuitePreferenceStore : public MutablePreferenceDomain {
  public:
-  SuitePreferenceStore(std::filesystem::path folder, AnyMap snapshot);
+  SuitePreferenceStore(std::filesystem::path folder, AnyMap snapshot,
+                       std::chrono::milliseconds lockPatience = kSuiteLockPatience);
 
   std::optional<AnyValue> objectForKey(std::string_view key) const override;
   bool objectIsForcedForKey(std::string_view key) const override;
   AnyMap dictionaryRepresentation() const override;
   void setObjectForKey(std::optional<AnyValue> value, std::string_view key) override;
   void removeObjectForKey(std::string_view key) override;
+  std::optional<PreferenceStoreUnavailable> applyChanges(
+      const std::vector<PreferenceChange>& changes) override;
 
   const std::filesystem::path& file() const { return file_; }
 
  private:
-  void update(std::string_view key, const std::optional<AnyValue>& value);
-
   std::filesystem::path folder_;
   std::filesystem::path file_;
+  std::chrono::milliseconds lockPatience_;
   mutable std::mutex mutex_;
   AnyMap snapshot_;
 };
@@ -72,7 +80,8 @@ class FilePreferenceStores : public PreferenceStores {
  public:
   // `domain` names the process's standard domain, such as com.ostrela.safari-extension.
   FilePreferenceStores(XdgDirectories directories, ManagedPreferencesSource managed,
-                       std::string domain);
+                       std::string domain,
+                       std::chrono::milliseconds lockPatience = kSuiteLockPatience);
 
   std::shared_ptr<ManagedPreferenceDomain> standardUserDefaults() const override;
   std::shared_ptr<ManagedPreferenceDomain> suiteForReading(
@@ -88,6 +97,7 @@ class FilePreferenceStores : public PreferenceStores {
   XdgDirectories directories_;
   ManagedPreferencesSource managed_;
   std::string domain_;
+  std::chrono::milliseconds lockPatience_;
 };
 
 }  // namespace ostrela::linux_platform

@@ -9,12 +9,14 @@
 #include <thread>
 
 #include "core/json.h"
-#include "tests/support/host_process.h"
+#include "platform/linux/native_messaging/host_process.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
 namespace ostrela::testing {
 namespace {
+
+using linux_platform::HostProcess;
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;

@@ -10,13 +10,17 @@
 
 #include "core/json.h"
 #include "platform/linux/managed_preferences_trust.h"
-#include "tests/support/host_process.h"
+#include "platform/linux/native_messaging/frame_codec.h"
+#include "platform/linux/native_messaging/host_process.h"
 #include "tests/support/managed_namespace.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
 namespace ostrela::testing {
 namespace {
+
+using linux_platform::encodeFrame;
+using linux_platform::HostProcess;
 
 using namespace std::chrono_literals;
 using linux_platform::managedPreferencesFolder;
@@ -107,14 +111,14 @@ TEST_F(ExtensionProcess, StreamFaults) {
   } cases[] = {
       {"EmptyInput", "", {}},
       {"ShortHeader", std::string("\x07\x00", 2), {}},
-      {"EmptyBody", frameOf(""), {kMalformed}},
-      {"ShortBody", frameOf(R"({"type":"x","id":1})").substr(0, 10), {}},
+      {"EmptyBody", encodeFrame(""), {kMalformed}},
+      {"ShortBody", encodeFrame(R"({"type":"x","id":1})").substr(0, 10), {}},
       {"InvalidJSON",
-       frameOf("{\"type\":") + frameOf("\xff\xfe") + frameOf("7"),
+       encodeFrame("{\"type\":") + encodeFrame("\xff\xfe") + encodeFrame("7"),
        {kMalformed, kMalformed, kMalformed}},
       {"InvalidLength",
-       frameOf(R"({"type":"x","id":1})") + std::string("\xff\xff\xff\xff", 4) +
-           frameOf(R"({"type":"x","id":2})"),
+       encodeFrame(R"({"type":"x","id":1})") + std::string("\xff\xff\xff\xff", 4) +
+           encodeFrame(R"({"type":"x","id":2})"),
        {R"({"ok":false,"error":"Unknown native message type 'x'","id":1})", kMalformed}},
   };
   for (const auto& c : cases) {

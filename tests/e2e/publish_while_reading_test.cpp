@@ -9,14 +9,16 @@
 #include "core/json.h"
 #include "host/configuration_publisher.h"
 #include "platform/linux/file_preference_stores.h"
+#include "platform/linux/native_messaging/host_process.h"
 #include "shared/in_memory_preference_domain.h"
 #include "shared/managed_configuration_key.h"
-#include "tests/support/host_process.h"
 #include "tests/support/recording_log_sink.h"
 #include "tests/support/temporary_directory.h"
 
 namespace ostrela::testing {
 namespace {
+
+using linux_platform::HostProcess;
 
 using namespace std::chrono_literals;
 

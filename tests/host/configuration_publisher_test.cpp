@@ -32,17 +32,19 @@ std::string successLine(int count) {
   return "Published and read back " + std::to_string(count) + " managed key(s) via the App Group";
 }
 
-// Records every write, and drops those to `droppedKey`.
+// Records every write and each batch, and drops the writes to `droppedKey`.
 class LossyDomain : public InMemoryPreferenceDomain {
  public:
   explicit LossyDomain(std::string droppedKey = "") : droppedKey_(std::move(droppedKey)) {}
-  void setObjectForKey(std::optional<AnyValue> value, std::string_view key) override {
-    writes.push_back("set " + std::string(key));
-    if (key != droppedKey_) InMemoryPreferenceDomain::setObjectForKey(std::move(value), key);
-  }
-  void removeObjectForKey(std::string_view key) override {
-    writes.push_back("remove " + std::string(key));
-    InMemoryPreferenceDomain::removeObjectForKey(key);
+  std::optional<PreferenceStoreUnavailable> applyChanges(
+      const std::vector<PreferenceChange>& changes) override {
+    writes.push_back("batch");
+    std::vector<PreferenceChange> kept;
+    for (const PreferenceChange& change : changes) {
+      writes.push_back((change.value ? "set " : "remove ") + change.key);
+      if (change.key != droppedKey_) kept.push_back(change);
+    }
+    return InMemoryPreferenceDomain::applyChanges(kept);
   }
   std::vector<std::string> writes;
 
@@ -126,15 +128,19 @@ TEST_F(PublisherTest, EmptyServiceListIsPublishedAndCountsAsOneKey) {
   EXPECT_EQ(onlyLine(), "debug " + successLine(1));
 }
 
-TEST_F(PublisherTest, WritesOrRemovesAllSixKeysInDeclarationOrderEveryTime) {
+TEST_F(PublisherTest, WritesOrRemovesAllSixKeysInDeclarationOrderInOneBatchEveryTime) {
   auto lossless = std::make_shared<LossyDomain>();
   auto managed = forcing({{"machineId", "m"}, {"organizationName", "o"}, {"apiToken", "t"}});
   publish(managed, lossless);
   publish(managed, lossless);  // the same values are written again
 
-  const std::vector<std::string> once{"remove endpoint",        "remove apiToken",
-                                      "set organizationName",   "remove organizationId",
-                                      "remove enabledServices", "set machineId"};
+  const std::vector<std::string> once{"batch",
+                                      "remove endpoint",
+                                      "remove apiToken",
+                                      "set organizationName",
+                                      "remove organizationId",
+                                      "remove enabledServices",
+                                      "set machineId"};
   std::vector<std::string> twice = once;
   twice.insert(twice.end(), once.begin(), once.end());
   EXPECT_EQ(lossless->writes, twice);

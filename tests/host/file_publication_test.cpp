@@ -1,5 +1,7 @@
 // The publisher over the Linux file-backed stores, as the host and the
 // extension use them.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -10,6 +12,7 @@
 
 #include "core/json.h"
 #include "host/configuration_publisher.h"
+#include "platform/linux/file_descriptor.h"
 #include "platform/linux/file_preference_stores.h"
 #include "shared/managed_configuration_reader.h"
 #include "tests/support/recording_log_sink.h"
@@ -21,6 +24,7 @@ namespace {
 using linux_platform::FilePreferenceStores;
 using linux_platform::ManagedPreferencesSource;
 using linux_platform::XdgDirectories;
+using ::testing::ElementsAre;
 using ::testing::UnorderedElementsAre;
 
 constexpr const char* kSuiteFile =
@@ -31,7 +35,8 @@ class FilePublicationTest : public ::testing::Test {
   XdgDirectories directories() const { return {temp_.path() / "home"}; }
   ManagedPreferencesSource managed() const { return {temp_.path() / "managed", false}; }
   FilePreferenceStores hostStores() const {
-    return {directories(), managed(), "com.ostrela.safari-extension"};
+    return {directories(), managed(), "com.ostrela.safari-extension",
+            std::chrono::milliseconds(100)};
   }
 
   void forceInHost(std::string_view json) const {
@@ -129,6 +134,41 @@ TEST_F(FilePublicationTest, WritesThatNeverReachTheFileAreAMismatch) {
   EXPECT_THAT(messages(), UnorderedElementsAre(
                               "App Group bridge mismatch: published 2 managed key(s) to "
                               "K7W2RQ9D4F.group.com.ostrela.safari-extension but read back 0"));
+}
+
+TEST_F(FilePublicationTest, AStoreThatCannotBeReadOrLockedIsLeftUntouched) {
+  forceInHost(R"({"organizationName": "Org"})");
+  const std::filesystem::path file = temp_.path() / kSuiteFile;
+  const std::filesystem::path lock = file.parent_path() / ".preferences.lock";
+  struct Case {
+    const char* contents;
+    bool locked;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {R"({"agentRelaySecret": "s3cret",})", false, file.string() + ": not a JSON object"},
+      {"\xEF\xBB\xBF{\"agentRelaySecret\": \"s3cret\"}", false,
+       file.string() + ": not a JSON object"},
+      {R"({"agentRelaySecret": "s3c)", false, file.string() + ": not a JSON object"},
+      {R"({"agentRelaySecret": "s3cret"})", true,
+       lock.string() + ": still locked by another process after 100 ms"},
+  };
+  for (const Case& c : cases) {
+    temp_.write(kSuiteFile, c.contents);
+    linux_platform::FileDescriptor holder(::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (c.locked) {
+      ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
+    }
+    const std::size_t before = messages().size();
+    launch();
+    std::vector<std::string> lines = messages();
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(before));
+    std::ifstream in(file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.contents) << c.reason;
+    EXPECT_THAT(lines, ElementsAre("Cannot use the App Group store: " + c.reason,
+                                   "Managed configuration not published: the App Group "
+                                   "K7W2RQ9D4F.group.com.ostrela.safari-extension is unavailable"));
+  }
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ class ScriptedBrowserIntegration : public BrowserIntegration {
   void showPreferencesForExtension(
       std::string_view identifier,
       std::function<void(std::optional<BrowserIntegrationError>)> completion) override;
+  void drain() override { worker_.drain(); }
 
  private:
   void record(const std::string& line) const;

@@ -21,10 +21,13 @@ gulong connectSignal(gpointer instance, const char* signal, Handler handler, gpo
                                nullptr, G_CONNECT_DEFAULT);
 }
 
-// Runs `work` on the default main context (the main thread), from any thread.
+// Runs `work` on the default main context (the main thread), from any thread,
+// always later from an idle source. Not g_main_context_invoke(): when no thread
+// owns the context (after the application's run) it runs the work at once, on
+// the calling thread.
 inline void runOnMainContext(std::function<void()> work) {
-  g_main_context_invoke_full(
-      nullptr, G_PRIORITY_DEFAULT,
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT,
       [](gpointer data) -> gboolean {
         (*static_cast<std::function<void()>*>(data))();
         return G_SOURCE_REMOVE;

@@ -46,12 +46,25 @@ void onStartup(GApplication* application, gpointer data) {
     g_application_hold(application);
 }
 
+// Still inside the application's run, so the main context is ours: completions
+// that the browser integration is still working on are waited for, and the
+// work they handed to the main context runs here, before the window goes.
+void onShutdown(GApplication*, gpointer data) {
+  auto& run = *static_cast<HostRun*>(data);
+  run.browser.drain();
+  for (int i = 0; i < 1000 && g_main_context_pending(nullptr); ++i) {
+    g_main_context_iteration(nullptr, FALSE);
+  }
+  run.controller.reset();
+}
+
 void onActivate(GApplication* application, gpointer data) {
   auto& run = *static_cast<HostRun*>(data);
   // The application is not unique, so it is activated once per run: one window.
   if (run.controller) return;
   const std::filesystem::path page = run.resourceFolder / pageFileName();
-  if (!std::filesystem::is_regular_file(page))
+  std::error_code ec;  // no exception may unwind through GLib's C frames
+  if (!std::filesystem::is_regular_file(page, ec))
     return fail(application, run, "missing " + page.string());
 
   g_type_ensure(webkit_web_view_get_type());  // named in the interface description
@@ -86,6 +99,7 @@ int runHostApplication(int argc, char** argv, AppDelegate& delegate, BrowserInte
   GtkApplication* application = gtk_application_new(kHostApplicationId, G_APPLICATION_NON_UNIQUE);
   connectSignal(application, "startup", &onStartup, &run);
   connectSignal(application, "activate", &onActivate, &run);
+  connectSignal(application, "shutdown", &onShutdown, &run);
   // A session that ends, or an interrupt, quits the application as closing its window does.
   std::vector<guint> signalSources;
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -93,7 +107,6 @@ int runHostApplication(int argc, char** argv, AppDelegate& delegate, BrowserInte
   }
   const int status = g_application_run(as<GApplication>(application), argc, argv);
   for (const guint source : signalSources) g_source_remove(source);
-  run.controller.reset();
   g_object_unref(application);
   return run.status != 0 ? run.status : status;
 }

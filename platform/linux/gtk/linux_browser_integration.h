@@ -27,6 +27,7 @@ class LinuxBrowserIntegration : public BrowserIntegration {
   void showPreferencesForExtension(
       std::string_view identifier,
       std::function<void(std::optional<BrowserIntegrationError>)> completion) override;
+  void drain() override { worker_.drain(); }
 
  private:
   std::string extensionIdentifier_;

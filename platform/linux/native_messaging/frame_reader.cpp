@@ -1,32 +1,53 @@
 #include "platform/linux/native_messaging/frame_reader.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+
+#include "platform/linux/native_messaging/frame_codec.h"
 
 namespace ostrela::linux_platform {
+namespace {
 
-bool FrameReader::readExactly(char* out, std::size_t size) {
+// Milliseconds until `deadline`, for poll(); 0 once it has passed.
+int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+FrameReader::Read FrameReader::readExactly(char* out, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
+    if (deadline_) {
+      pollfd ready{fd_, POLLIN, 0};
+      const int polled = ::poll(&ready, 1, millisecondsUntil(*deadline_));
+      if (polled < 0 && errno == EINTR) continue;
+      if (polled == 0) return Read::timedOut;
+    }
     const ssize_t n = ::read(fd_, out + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;  // end of input, or an error that ends it
+    if (n <= 0) return Read::ended;  // end of input, or an error that ends it
     done += static_cast<std::size_t>(n);
   }
-  return true;
+  return Read::done;
 }
 
 FrameReadResult FrameReader::next() {
-  char header[4];
-  if (!readExactly(header, sizeof header)) return EndOfInput{};
-  std::uint32_t length = 0;
-  std::memcpy(&length, header, sizeof length);
+  char header[kFrameHeaderSize];
+  Read read = readExactly(header, sizeof header);
+  if (read == Read::timedOut) return ReadTimedOut{};
+  if (read == Read::ended) return EndOfInput{};
+  const std::uint32_t length = decodeFrameHeader(header);
   if (length > kMaxInboundFrameLength) return OversizedFrame{length};
   Frame frame;
   frame.body.resize(length);
-  if (!readExactly(frame.body.data(), length)) return EndOfInput{};
+  read = readExactly(frame.body.data(), length);
+  if (read == Read::timedOut) return ReadTimedOut{};
+  if (read == Read::ended) return EndOfInput{};
   return frame;
 }
 

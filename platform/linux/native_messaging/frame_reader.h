@@ -2,7 +2,9 @@
 // that many bytes of UTF-8 JSON. Used from one thread only.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -21,17 +23,26 @@ struct OversizedFrame {
 // End of input at a frame boundary, or a header or body cut short by it.
 struct EndOfInput {};
 
-using FrameReadResult = std::variant<Frame, OversizedFrame, EndOfInput>;
+// The deadline passed before a whole frame arrived; the stream is no longer usable.
+struct ReadTimedOut {};
+
+using FrameReadResult = std::variant<Frame, OversizedFrame, EndOfInput, ReadTimedOut>;
 
 class FrameReader {
  public:
-  explicit FrameReader(int fd) : fd_(fd) {}
+  // Reads `fd`, which it does not own. With a `deadline`, every read waits for
+  // it at most (ReadTimedOut); without one, reads block (never ReadTimedOut).
+  explicit FrameReader(int fd,
+                       std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt)
+      : fd_(fd), deadline_(deadline) {}
   FrameReadResult next();
 
  private:
-  // Reads exactly `size` bytes unless input ends first; false when it did.
-  bool readExactly(char* out, std::size_t size);
+  enum class Read { done, ended, timedOut };
+  // Reads exactly `size` bytes unless input ends or the deadline passes first.
+  Read readExactly(char* out, std::size_t size);
   int fd_;
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
 };
 
 }  // namespace ostrela::linux_platform

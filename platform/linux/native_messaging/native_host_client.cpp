@@ -1,40 +1,13 @@
 #include "platform/linux/native_messaging/native_host_client.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
 #include <thread>
 
-#include "core/json.h"
 #include "platform/linux/browser_registrations.h"
-#include "platform/linux/native_messaging/frame_reader.h"
+#include "platform/linux/native_messaging/host_process.h"
 #include "platform/linux/preference_file.h"
 
-extern char** environ;
-
 namespace ostrela::linux_platform {
-namespace {
-
-void writeFrames(int fd, const std::vector<std::string>& bodies) {
-  for (const std::string& body : bodies) {
-    const auto length = static_cast<std::uint32_t>(body.size());
-    std::string frame(sizeof length, '\0');
-    std::memcpy(frame.data(), &length, sizeof length);
-    frame += body;
-    std::string_view rest = frame;
-    while (!rest.empty()) {
-      const ssize_t n = ::write(fd, rest.data(), rest.size());
-      if (n <= 0) return;  // the host stopped reading
-      rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-  }
-}
-
-}  // namespace
 
 std::optional<InstalledHost> findInstalledHost(std::string_view hostName) {
   for (const KnownBrowser& browser : knownBrowsers(BrowserEnvironment::fromEnvironment())) {
@@ -51,54 +24,56 @@ std::optional<InstalledHost> findInstalledHost(std::string_view hostName) {
 
 HostSession runHost(const std::filesystem::path& executable,
                     const std::vector<std::string>& arguments,
-                    const std::vector<std::string>& frameBodies) {
+                    const std::vector<std::string>& frameBodies,
+                    std::chrono::milliseconds timeout) {
   HostSession session;
-  int toHost[2];
-  int fromHost[2];
-  if (::pipe2(toHost, O_CLOEXEC) != 0) return {{}, -1, std::strerror(errno)};
-  if (::pipe2(fromHost, O_CLOEXEC) != 0) {
-    ::close(toHost[0]);
-    ::close(toHost[1]);
-    return {{}, -1, std::strerror(errno)};
+  HostProcess host(executable, arguments);
+  if (!host.startFailure().empty()) {
+    session.failure = "cannot start the host: " + host.startFailure();
+    return session;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, toHost[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, fromHost[1], STDOUT_FILENO);
-  std::vector<std::string> argv = {executable.string()};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argp;
-  for (auto& arg : argv) argp.push_back(arg.data());
-  argp.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned =
-      ::posix_spawn(&pid, executable.c_str(), &actions, nullptr, argp.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(toHost[0]);
-  ::close(fromHost[1]);
-  if (spawned != 0) {
-    ::close(toHost[1]);
-    ::close(fromHost[0]);
-    return {{}, -1, executable.string() + ": " + std::strerror(spawned)};
-  }
-
-  std::thread writer([fd = toHost[1], &frameBodies] {
-    writeFrames(fd, frameBodies);
-    ::close(fd);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  // Writes on a thread of its own, so that a host that answers before reading
+  // everything never blocks against us. Ends when the host stops reading.
+  std::thread writer([&host, &frameBodies] {
+    for (const std::string& body : frameBodies) {
+      if (!host.writeFrame(body)) break;
+    }
+    host.closeInput();
   });
-  FrameReader reader(fromHost[0]);
+  bool timedOut = false;
   for (;;) {
-    auto next = reader.next();
-    auto* frame = std::get_if<Frame>(&next);
-    if (frame == nullptr) break;
-    session.replies.push_back(std::move(frame->body));
+    FrameReadResult next = host.nextFrame(deadline);
+    if (auto* frame = std::get_if<Frame>(&next)) {
+      session.replies.push_back(std::move(frame->body));
+      continue;
+    }
+    if (auto* oversized = std::get_if<OversizedFrame>(&next)) {
+      session.failure = "the host sent a frame of " + std::to_string(oversized->length) +
+                        " bytes, more than a browser accepts";
+    }
+    timedOut = std::holds_alternative<ReadTimedOut>(next);
+    break;
   }
-  ::close(fromHost[0]);
-  writer.join();
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  int status = timedOut ? HostProcess::kStillRunning
+                        : host.wait(std::max(left, std::chrono::milliseconds(0)));
+  if (status == HostProcess::kStillRunning) {
+    timedOut = true;
+    status = host.terminate(std::chrono::milliseconds(500));
   }
-  session.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  writer.join();  // the host is gone or has closed its input: the writer has stopped
+  if (timedOut) {
+    session.failure =
+        "the host did not finish within " + std::to_string(timeout.count()) + " ms; ended it";
+  }
+  if (status == HostProcess::kWaitFailed) {
+    session.failure = "cannot learn the host's exit status: " + host.waitFailure();
+  } else {
+    session.exitStatus = status;
+  }
+  session.errorOutput = host.errorOutput();
   return session;
 }
 

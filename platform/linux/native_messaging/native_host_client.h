@@ -2,6 +2,7 @@
 // installed host by name, start it, send it frames, collect its replies.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,16 +20,23 @@ struct InstalledHost {
 // of Chromium, Google Chrome and Firefox (each browser's per-user folder first).
 std::optional<InstalledHost> findInstalledHost(std::string_view hostName);
 
+// Long enough for the relay's longest budget (10 s) and a slow start.
+inline constexpr std::chrono::milliseconds kDefaultHostTimeout{15000};
+
 struct HostSession {
   std::vector<std::string> replies;  // frame bodies, in the order they arrived
-  int exitStatus = -1;               // the exit status, or 128 + signal
-  std::string failure;               // why the host could not be run, if it could not
+  int exitStatus = -1;               // the exit status, or 128 + signal; -1 when unknown
+  std::string failure;               // why the session did not end normally; empty when it did
+  std::string errorOutput;           // everything the host wrote to stderr
 };
 
 // Starts `executable` with `arguments`, writes one frame per body, closes its
-// input, and reads replies until it closes its output.
+// input, and reads replies until it closes its output and exits. A host that
+// has not done so within `timeout` is ended (SIGTERM, then SIGKILL) and the
+// failure says so; so does every other fault (start, wait, an oversized reply).
 HostSession runHost(const std::filesystem::path& executable,
                     const std::vector<std::string>& arguments,
-                    const std::vector<std::string>& frameBodies);
+                    const std::vector<std::string>& frameBodies,
+                    std::chrono::milliseconds timeout = kDefaultHostTimeout);
 
 }  // namespace ostrela::linux_platform

@@ -5,10 +5,10 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 
 #include "core/json.h"
 #include "extension/native_reply.h"
+#include "platform/linux/native_messaging/frame_codec.h"
 
 namespace ostrela::linux_platform {
 namespace {
@@ -57,10 +57,8 @@ bool ReplyWriter::closed() const {
 }
 
 bool ReplyWriter::writeFrame(const std::string& body) {
-  const auto length = static_cast<std::uint32_t>(body.size());
-  char header[4];
-  std::memcpy(header, &length, sizeof header);
-  iovec parts[2] = {{header, sizeof header}, {const_cast<char*>(body.data()), body.size()}};
+  auto header = encodeFrameHeader(static_cast<std::uint32_t>(body.size()));
+  iovec parts[2] = {{header.data(), header.size()}, {const_cast<char*>(body.data()), body.size()}};
   std::size_t remaining = sizeof header + body.size();
   iovec* next = parts;
   int count = 2;

@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <future>
 #include <limits>
 #include <thread>
 
 #include "core/json.h"
+#include "platform/linux/native_messaging/frame_codec.h"
 #include "platform/linux/native_messaging/frame_reader.h"
 #include "platform/linux/native_messaging/native_messaging_host.h"
 #include "platform/linux/native_messaging/reply_writer.h"
@@ -46,12 +46,8 @@ struct Pipe {
 };
 
 std::string header(std::uint32_t length) {
-  std::string h(4, '\0');
-  std::memcpy(h.data(), &length, 4);
-  return h;
-}
-std::string frame(std::string_view body) {
-  return header(static_cast<std::uint32_t>(body.size())) + std::string(body);
+  const auto bytes = encodeFrameHeader(length);
+  return std::string(bytes.data(), bytes.size());
 }
 
 // Every frame on `fd` until end of input, as decoded JSON objects.
@@ -79,7 +75,7 @@ TEST(FrameReaderTest, EachFaultOfTheStream) {
       {"ShortHeader", "\x05\x00", 0, false},
       {"EmptyBody", header(0), 1, false},
       {"ShortBody", header(10) + "abc", 0, false},
-      {"TwoFramesThenShortBody", frame("{}") + frame("[]") + header(3), 2, false},
+      {"TwoFramesThenShortBody", encodeFrame("{}") + encodeFrame("[]") + header(3), 2, false},
       {"InvalidLength", header(kMaxInboundFrameLength + 1) + "{}", 0, true},
       {"LargestLengthIsNotOversized", header(kMaxInboundFrameLength), 0, false},
   };
@@ -223,9 +219,9 @@ class Host : public ::testing::Test {
 
 TEST_F(Host, RepliesInCompletionOrderAndWaitsForRelaysAtEndOfInput) {
   const auto replies =
-      run(frame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":1,"delayMs":150})") +
-          frame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":2,"delayMs":10})") +
-          frame(R"({"type":"unknown","id":3})"));
+      run(encodeFrame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":1,"delayMs":150})") +
+          encodeFrame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":2,"delayMs":10})") +
+          encodeFrame(R"({"type":"unknown","id":3})"));
   ASSERT_EQ(replies.size(), 3u);
   EXPECT_EQ(*replies[0].find("id"), AnyValue(3));
   EXPECT_EQ(*replies[1].find("id"), AnyValue(2));
@@ -235,15 +231,16 @@ TEST_F(Host, RepliesInCompletionOrderAndWaitsForRelaysAtEndOfInput) {
 TEST_F(Host, InvalidFramesAreAnsweredAsMalformed) {
   const AnyMap malformed{{"ok", false},
                          {"error", "Malformed native message: expected a JSON object"}};
-  const auto replies =
-      run(frame("") + frame("{\"type\":") + frame("\"text\"") + frame("{\"a\":\"\xff\"}"));
+  const auto replies = run(encodeFrame("") + encodeFrame("{\"type\":") + encodeFrame("\"text\"") +
+                           encodeFrame("{\"a\":\"\xff\"}"));
   ASSERT_EQ(replies.size(), 4u);
   for (const auto& reply : replies) EXPECT_EQ(reply, malformed);
 }
 
 TEST_F(Host, OversizedFrameIsAnsweredOnceAndEndsTheStream) {
-  const auto replies = run(frame(R"({"type":"x","id":1})") + header(kMaxInboundFrameLength + 1) +
-                           frame(R"({"type":"y","id":2})"));
+  const auto replies =
+      run(encodeFrame(R"({"type":"x","id":1})") + header(kMaxInboundFrameLength + 1) +
+          encodeFrame(R"({"type":"y","id":2})"));
   ASSERT_EQ(replies.size(), 2u);
   EXPECT_EQ(*replies[1].find("error"),
             AnyValue("Malformed native message: expected a JSON object"));

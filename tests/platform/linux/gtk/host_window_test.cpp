@@ -303,7 +303,8 @@ TEST_F(HostWindowTest, PublishesAtLaunchShowsTheEnabledStateAndQuitsWhenClosed) 
   EXPECT_THAT(calls(), ElementsAre(kStateQuery));
 
   EXPECT_THAT(sink_.lines,
-              ElementsAre("debug Published and read back 2 managed key(s) via the App Group"));
+              ElementsAre("debug Published and read back 2 managed key(s) via the App Group",
+                          StartsWith("debug Publication took ")));
   EXPECT_TRUE(sink_.onMainThread);
   EXPECT_EQ(sink_.windowsAtPublication, 0u);
   std::ifstream in(temp_.path() / kSuiteFile);
@@ -388,7 +389,8 @@ TEST_F(HostWindowTest, AMissingPageIsReportedAfterPublishing) {
   temp_.write("resources/Main.ui", "<interface/>");
   EXPECT_EQ(runApplication([](WebKitWebView*) {}, temp_.path() / "resources"), 1);
   EXPECT_THAT(sink_.lines,
-              ElementsAre("debug Published and read back 2 managed key(s) via the App Group"));
+              ElementsAre("debug Published and read back 2 managed key(s) via the App Group",
+                          StartsWith("debug Publication took ")));
   EXPECT_THAT(calls(), ElementsAre());
 }
 

@@ -1,0 +1,53 @@
+// The one owner of a raw file descriptor: closes it when it goes.
+#pragma once
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace ostrela::linux_platform {
+
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  // Takes ownership of `fd`; a negative value owns nothing.
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() { reset(); }
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Gives the descriptor up without closing it.
+  int release() { return std::exchange(fd_, -1); }
+  // Closes the descriptor now (owning `fd` instead); returns close()'s result, 0 when none was
+  // open. Never retried on EINTR: Linux has released the descriptor by then.
+  int reset(int fd = -1) {
+    const int old = std::exchange(fd_, fd);
+    return old >= 0 ? ::close(old) : 0;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// Both ends of a pipe.
+struct Pipe {
+  FileDescriptor read;
+  FileDescriptor write;
+};
+
+// A new pipe, close-on-exec; both ends invalid, with errno set, when it cannot be made.
+inline Pipe makePipe() {
+  int ends[2] = {-1, -1};
+  if (::pipe2(ends, O_CLOEXEC) != 0) return {};
+  return {FileDescriptor(ends[0]), FileDescriptor(ends[1])};
+}
+
+}  // namespace ostrela::linux_platform

@@ -1,0 +1,194 @@
+#include "platform/linux/native_messaging/host_process.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+
+#include "platform/linux/native_messaging/frame_codec.h"
+
+extern char** environ;
+
+namespace ostrela::linux_platform {
+namespace {
+
+std::string describe(int error) {
+  return std::error_code(error, std::generic_category()).message();
+}
+
+// This process's environment with `overrides` ("NAME=value") replacing or added.
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides) {
+  const auto nameOf = [](std::string_view entry) { return entry.substr(0, entry.find('=')); };
+  std::vector<std::string> merged;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view name = nameOf(*entry);
+    const bool replaced = std::any_of(overrides.begin(), overrides.end(),
+                                      [&](const std::string& o) { return nameOf(o) == name; });
+    if (!replaced) merged.emplace_back(*entry);
+  }
+  merged.insert(merged.end(), overrides.begin(), overrides.end());
+  return merged;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+int statusOf(int waitStatus) {
+  return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
+}
+
+}  // namespace
+
+HostProcess::HostProcess(const std::filesystem::path& executable,
+                         const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& environment) {
+  ::signal(SIGPIPE, SIG_IGN);
+  Pipe in = makePipe();
+  Pipe out = makePipe();
+  Pipe err = makePipe();
+  if (!in.read.valid() || !out.read.valid() || !err.read.valid()) {
+    startFailure_ = "cannot make a pipe: " + describe(errno);
+    return;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in.read.get(), STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out.write.get(), STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err.write.get(), STDERR_FILENO);
+  std::vector<std::string> argv{executable.string()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> env = mergedEnvironment(environment);
+  // The host starts as a browser starts it: SIGPIPE not ignored, no signal blocked.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  sigaddset(&signals, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  const int spawned = ::posix_spawn(&pid_, executable.c_str(), &actions, &attributes,
+                                    pointersTo(argv).data(), pointersTo(env).data());
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    pid_ = -1;
+    startFailure_ = executable.string() + ": " + describe(spawned);
+    return;
+  }
+  input_ = std::move(in.write);
+  output_ = std::move(out.read);
+  errorReader_ = std::thread([this, fd = std::move(err.read)] {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      std::lock_guard lock(errorMutex_);
+      errorText_.append(buffer, static_cast<std::size_t>(n));
+    }
+  });
+}
+
+HostProcess::~HostProcess() {
+  input_.reset();
+  output_.reset();
+  if (pid_ > 0) terminate(std::chrono::milliseconds(0));
+  if (errorReader_.joinable()) errorReader_.join();
+}
+
+bool HostProcess::writeBytes(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(input_.get(), bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool HostProcess::writeFrame(std::string_view body) {
+  return writeBytes(encodeFrame(body));
+}
+
+void HostProcess::closeInput() {
+  input_.reset();
+}
+
+void HostProcess::closeOutput() {
+  output_.reset();
+}
+
+FrameReadResult HostProcess::nextFrame(std::chrono::steady_clock::time_point deadline) {
+  return FrameReader(output_.get(), deadline).next();
+}
+
+std::optional<std::string> HostProcess::readFrame(std::chrono::milliseconds timeout) {
+  FrameReadResult next = nextFrame(std::chrono::steady_clock::now() + timeout);
+  if (auto* frame = std::get_if<Frame>(&next)) return std::move(frame->body);
+  return std::nullopt;
+}
+
+std::vector<std::string> HostProcess::readAllFrames(std::chrono::milliseconds timeout) {
+  std::vector<std::string> frames;
+  while (auto frame = readFrame(timeout)) frames.push_back(std::move(*frame));
+  return frames;
+}
+
+int HostProcess::wait(std::chrono::milliseconds timeout) {
+  if (pid_ <= 0) {
+    waitFailure_ = "the host is not running";
+    return kWaitFailed;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  int status = 0;
+  for (;;) {
+    const pid_t waited = ::waitpid(pid_, &status, WNOHANG);
+    if (waited == pid_) break;
+    if (waited < 0 && errno != EINTR) {
+      waitFailure_ = "waitpid: " + describe(errno);
+      pid_ = -1;  // gone, or never ours to wait for: nothing left to end
+      return kWaitFailed;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return kStillRunning;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  pid_ = -1;
+  if (errorReader_.joinable()) errorReader_.join();  // the host's stderr is closed now
+  return statusOf(status);
+}
+
+int HostProcess::terminate(std::chrono::milliseconds grace) {
+  if (pid_ <= 0) return wait(grace);
+  ::kill(pid_, SIGTERM);
+  const int status = wait(grace);
+  if (status != kStillRunning) return status;
+  ::kill(pid_, SIGKILL);
+  return wait(std::chrono::seconds(5));
+}
+
+long HostProcess::peakMemoryKiB() const {
+  if (pid_ <= 0) return 0;
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return 0;
+}
+
+std::string HostProcess::errorOutput() {
+  std::lock_guard lock(errorMutex_);
+  return errorText_;
+}
+
+}  // namespace ostrela::linux_platform

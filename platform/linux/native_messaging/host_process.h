@@ -1,0 +1,81 @@
+// A native-messaging host as a child process on pipes, driven the way a
+// browser drives it: frames to its stdin, frames from its stdout, its stderr
+// collected all along (so a chatty host never blocks). Every wait is bounded.
+// For ostrela-native-client, deployment checks and the tests.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/file_descriptor.h"
+#include "platform/linux/native_messaging/frame_reader.h"
+
+namespace ostrela::linux_platform {
+
+class HostProcess {
+ public:
+  // What wait() returns instead of an exit status.
+  static constexpr int kStillRunning = -1;
+  static constexpr int kWaitFailed = -2;
+
+  // Starts `executable` with `arguments`; `environment` entries ("NAME=value")
+  // are added to this process's environment, replacing variables of the same
+  // name. Ignores SIGPIPE in this process from then on: a host that stops
+  // reading must not kill its caller. startFailure() says whether it started.
+  HostProcess(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+              const std::vector<std::string>& environment = {});
+  // Kills a host that is still running, and reaps it.
+  ~HostProcess();
+  HostProcess(const HostProcess&) = delete;
+  HostProcess& operator=(const HostProcess&) = delete;
+
+  // Why the host could not be started; empty when it was.
+  const std::string& startFailure() const { return startFailure_; }
+
+  // False when the host stopped reading (or was never started).
+  bool writeBytes(std::string_view bytes);
+  bool writeFrame(std::string_view body);
+  void closeInput();
+  // Stops reading the host's output, as a browser that went away.
+  void closeOutput();
+
+  // The next frame, end of output, or ReadTimedOut at `deadline`.
+  FrameReadResult nextFrame(std::chrono::steady_clock::time_point deadline);
+  // The next reply frame's body, or nothing at end of output or after `timeout`.
+  std::optional<std::string> readFrame(std::chrono::milliseconds timeout);
+  // Every remaining frame until the host closes its output (each within `timeout`).
+  std::vector<std::string> readAllFrames(std::chrono::milliseconds timeout);
+
+  // Waits for the exit: the exit status, 128 + signal, kStillRunning after
+  // `timeout`, or kWaitFailed when waitpid fails (waitFailure() says why).
+  int wait(std::chrono::milliseconds timeout);
+  // Ends the host: SIGTERM, then SIGKILL after `grace`. Returns as wait() does.
+  int terminate(std::chrono::milliseconds grace);
+  const std::string& waitFailure() const { return waitFailure_; }
+
+  // The running child's peak resident memory so far (VmHWM), in KiB; 0 once it has exited.
+  long peakMemoryKiB() const;
+  pid_t pid() const { return pid_; }
+  // Everything the host wrote to stderr (all of it once wait() has returned a status).
+  std::string errorOutput();
+
+ private:
+  pid_t pid_ = -1;
+  std::string startFailure_;
+  std::string waitFailure_;
+  FileDescriptor input_;
+  FileDescriptor output_;
+  std::thread errorReader_;
+  std::mutex errorMutex_;
+  std::string errorText_;  // guarded by errorMutex_
+};
+
+}  // namespace ostrela::linux_platform

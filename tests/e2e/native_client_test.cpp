@@ -1,0 +1,88 @@
+// The real ostrela-native-client against hosts that misbehave: every fault
+// ends the client in bounded time with a non-zero status and says why.
+#include <sys/time.h>
+
+#include <csignal>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/linux/native_messaging/host_process.h"
+#include "tests/support/temporary_directory.h"
+
+namespace ostrela::testing {
+namespace {
+
+using linux_platform::HostProcess;
+using ::testing::HasSubstr;
+using namespace std::chrono_literals;
+
+TEST(NativeClient, EveryFaultOfTheHostIsAFailureWithItsReason) {
+  TemporaryDirectory folder;
+  const auto script = [&](const std::string& name, const std::string& body) {
+    folder.write(name, "#!/bin/sh\n" + body + "\n");
+    std::filesystem::permissions(folder.path() / name, std::filesystem::perms::owner_all);
+    return (folder.path() / name).string();
+  };
+  struct Case {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string failure;
+    bool childStatusIgnored = false;
+  } cases[] = {
+      {"HostNeverEnds",
+       {"--timeout", "0.3", "--executable", script("silent", "exec sleep 30"), "{}"},
+       "the host did not finish within 300 ms; ended it"},
+      {"HostStopsReading",  // more than a pipe holds: writing meets EPIPE, not SIGPIPE
+       {"--executable", script("deaf", "exit 0"), std::string(100000, ' ') + "{}"},
+       "0 replies to 1 messages; host exit status 0"},
+      {"ExitStatusUnknown",
+       {"--executable", script("echo", "exec cat"), "{}"},
+       "cannot learn the host's exit status: waitpid: No child processes",
+       true},
+  };
+  for (const Case& c : cases) {
+    // An ignored SIGCHLD passes through exec: the client's host is then reaped unseen.
+    if (c.childStatusIgnored) ::signal(SIGCHLD, SIG_IGN);
+    HostProcess client(OSTRELA_NATIVE_CLIENT_PATH, c.arguments);
+    ::signal(SIGCHLD, SIG_DFL);
+    // The client echoes each message on stdout: more than a pipe holds is left unread.
+    if (c.arguments.back().size() > 65536) client.closeOutput();
+    EXPECT_EQ(client.wait(5s), 1) << c.name;
+    EXPECT_THAT(client.errorOutput(), HasSubstr("ostrela-native-client: " + c.failure)) << c.name;
+  }
+}
+
+// A caller with a signal handler sees its calls interrupted (EINTR): each is retried.
+TEST(NativeClient, InterruptedCallsAreRetried) {
+  TemporaryDirectory folder;
+  folder.write("slow-echo", "#!/bin/sh\nsleep 0.3\nexec cat\n");
+  std::filesystem::permissions(folder.path() / "slow-echo", std::filesystem::perms::owner_all);
+  struct sigaction interrupt {};
+  interrupt.sa_handler = [](int) {};  // no SA_RESTART
+  struct sigaction previous {};
+  ::sigaction(SIGALRM, &interrupt, &previous);
+  sigset_t alarm;
+  sigemptyset(&alarm);
+  sigaddset(&alarm, SIGALRM);
+  ::pthread_sigmask(SIG_BLOCK, &alarm, nullptr);  // the stderr thread inherits the mask
+  HostProcess host(folder.path() / "slow-echo", {});
+  ::pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);  // so this thread alone is interrupted
+  itimerval every{{0, 1000}, {0, 1000}};
+  ::setitimer(ITIMER_REAL, &every, nullptr);
+
+  const std::string body(70000, 'x');  // more than a pipe holds, less than two: the write waits
+  EXPECT_TRUE(host.writeFrame(body));
+  host.closeInput();
+  const auto replies = host.readAllFrames(5s);
+  const int status = host.wait(5s);
+
+  every = {};
+  ::setitimer(ITIMER_REAL, &every, nullptr);
+  ::sigaction(SIGALRM, &previous, nullptr);
+  EXPECT_EQ(replies, std::vector<std::string>{body});
+  EXPECT_EQ(status, 0);
+}
+
+}  // namespace
+}  // namespace ostrela::testing
