@@ -19,7 +19,7 @@ struct Folder {
     std::string pattern = (std::filesystem::temp_directory_path() / "ostrela-fuzz-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     path = pattern;
-    std::filesystem::create_directories(path / "etc/ostrela/managed-preferences");
+    std::filesystem::create_directories(path / "managed");
   }
   ~Folder() { std::filesystem::remove_all(path); }
 };
@@ -29,7 +29,8 @@ struct Folder {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static Folder folder;
   static const linux_platform::FilePreferenceStores stores(
-      linux_platform::XdgDirectories{folder.path / "home", {folder.path / "etc"}}, "fuzz");
+      linux_platform::XdgDirectories{folder.path / "home"}, {folder.path / "managed", false},
+      "fuzz");
   {
     std::FILE* file = std::fopen(stores.managedFile().c_str(), "wb");
     if (file == nullptr) std::abort();

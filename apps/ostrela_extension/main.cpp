@@ -17,7 +17,9 @@ int main() {
   using namespace ostrela;
   using namespace ostrela::linux_platform;
   const int protocolOutput = takeProtocolOutput();
-  const FilePreferenceStores stores(XdgDirectories::fromEnvironment(), extensionBundleIdentifier);
+  // Forced values only from root's files in the installed folder; an ignored one is logged.
+  const FilePreferenceStores stores(XdgDirectories::fromEnvironment(),
+                                    {.logger = &extensionLogger()}, extensionBundleIdentifier);
   PooledAgentRelayTasks relayTasks(&AgentRelay::shared);
   const SafariWebExtensionHandler handler(stores, extensionLogger(), relayTasks);
   const int status =

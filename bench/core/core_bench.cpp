@@ -96,12 +96,12 @@ void BM_ManagedConfigurationFromFiles(benchmark::State& state) {
   for (int i = 0; i < 20; ++i)
     managed += ",\"unknownKey" + std::to_string(i) + "\":" + std::to_string(i);
   managed += "}";
-  dir.write("etc/ostrela/managed-preferences/com.ostrela.safari-extension.extension.json", managed);
+  dir.write("managed/com.ostrela.safari-extension.extension.json", managed);
   dir.write(std::string("home/ostrela/group-containers/") + std::string(appGroupSuiteName) +
                 "/preferences.json",
             R"({"organizationName":"Acme","agentRelaySecret":"s"})");
   const linux_platform::FilePreferenceStores stores(
-      linux_platform::XdgDirectories{dir.path() / "home", {dir.path() / "etc"}},
+      linux_platform::XdgDirectories{dir.path() / "home"}, {dir.path() / "managed", false},
       "com.ostrela.safari-extension.extension");
   measure(state, [&] {
     const auto reader = ManagedConfigurationReader::fromUserDefaults(stores);

@@ -216,8 +216,8 @@ int main(int argc, char** argv) {
 
   testing::TemporaryDirectory home;
   auto stores = std::make_shared<linux_platform::FilePreferenceStores>(
-      linux_platform::XdgDirectories{home.path() / "config", {home.path() / "etc"}},
-      "com.ostrela.safari-extension.extension");
+      linux_platform::XdgDirectories{home.path() / "config"},
+      linux_platform::ManagedPreferencesSource{}, "com.ostrela.safari-extension.extension");
   stores->suiteForWriting(appGroupSuiteName)
       ->setObjectForKey(AnyValue("0123456789abcdef0123456789abcdef"), kAgentRelaySecretKey);
 

@@ -131,17 +131,14 @@ void SuitePreferenceStore::update(std::string_view key, const std::optional<AnyV
   }
 }
 
-FilePreferenceStores::FilePreferenceStores(XdgDirectories directories, std::string domain)
-    : directories_(std::move(directories)), domain_(std::move(domain)) {}
+FilePreferenceStores::FilePreferenceStores(XdgDirectories directories,
+                                           ManagedPreferencesSource managed, std::string domain)
+    : directories_(std::move(directories)),
+      managed_(std::move(managed)),
+      domain_(std::move(domain)) {}
 
 std::filesystem::path FilePreferenceStores::managedFile() const {
-  const std::filesystem::path relative =
-      std::filesystem::path("ostrela") / "managed-preferences" / (domain_ + ".json");
-  for (const auto& dir : directories_.configDirs) {
-    std::error_code ec;
-    if (std::filesystem::exists(dir / relative, ec)) return dir / relative;
-  }
-  return directories_.configDirs.empty() ? relative : directories_.configDirs.front() / relative;
+  return managed_.folder / (domain_ + ".json");
 }
 
 std::filesystem::path FilePreferenceStores::ownFile() const {
@@ -153,8 +150,14 @@ std::filesystem::path FilePreferenceStores::suiteFolder(std::string_view suiteNa
 }
 
 std::shared_ptr<ManagedPreferenceDomain> FilePreferenceStores::standardUserDefaults() const {
+  const std::filesystem::path managed = managedFile();
+  ManagedPreferencesRead forced = readManagedPreferences(managed, managed_.checkOwnership);
+  if (forced.untrustedReason && managed_.logger != nullptr) {
+    managed_.logger->log(LogLevel::error, "Ignored managed preferences %{public}s: %{public}s",
+                         {managed.c_str(), forced.untrustedReason->c_str()});
+  }
   return std::make_shared<StandardPreferenceDomain>(
-      readPreferenceFile(managedFile()).value_or(AnyMap{}),
+      std::move(forced.contents).value_or(AnyMap{}),
       readPreferenceFile(ownFile()).value_or(AnyMap{}));
 }
 

@@ -1,8 +1,7 @@
-// Preference stores backed by JSON files under the XDG configuration folders:
-//   forced values of domain D:  <first XDG_CONFIG_DIRS entry that has
-//   it>/ostrela/managed-preferences/D.json own values of domain D:
-//   $XDG_CONFIG_HOME/ostrela/preferences/D.json App Group suite S:
-//   $XDG_CONFIG_HOME/ostrela/group-containers/S/preferences.json
+// Preference stores backed by JSON files:
+//   forced values of domain D: <managed folder>/D.json, root's files only
+//   own values of domain D:    $XDG_CONFIG_HOME/ostrela/preferences/D.json
+//   App Group suite S:         $XDG_CONFIG_HOME/ostrela/group-containers/S/preferences.json
 #pragma once
 
 #include <filesystem>
@@ -11,6 +10,8 @@
 #include <set>
 #include <string>
 
+#include "core/logger.h"
+#include "platform/linux/managed_preferences_trust.h"
 #include "platform/linux/xdg_directories.h"
 #include "shared/preference_domain.h"
 
@@ -58,10 +59,20 @@ class SuitePreferenceStore : public MutablePreferenceDomain {
   AnyMap snapshot_;
 };
 
+// Where forced preferences come from, and who hears of a file that is ignored.
+struct ManagedPreferencesSource {
+  std::filesystem::path folder = managedPreferencesFolder();
+  // False only in tests of the layering, whose folders are temporary ones.
+  bool checkOwnership = true;
+  // Gets one error line for each forced file ignored as untrusted.
+  const Logger* logger = nullptr;
+};
+
 class FilePreferenceStores : public PreferenceStores {
  public:
   // `domain` names the process's standard domain, such as com.ostrela.safari-extension.
-  FilePreferenceStores(XdgDirectories directories, std::string domain);
+  FilePreferenceStores(XdgDirectories directories, ManagedPreferencesSource managed,
+                       std::string domain);
 
   std::shared_ptr<ManagedPreferenceDomain> standardUserDefaults() const override;
   std::shared_ptr<ManagedPreferenceDomain> suiteForReading(
@@ -75,6 +86,7 @@ class FilePreferenceStores : public PreferenceStores {
 
  private:
   XdgDirectories directories_;
+  ManagedPreferencesSource managed_;
   std::string domain_;
 };
 

@@ -39,28 +39,38 @@ bool writeAll(int fd, std::string_view data) {
 
 }  // namespace
 
-PreferenceFileRead readPreferenceFileReporting(const std::filesystem::path& path) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return {std::nullopt, errno};
+std::optional<AnyMap> readPreferenceDescriptor(int fd) {
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
       static_cast<std::uintmax_t>(info.st_size) > kMaxPreferenceFileSize) {
-    return {};
+    return std::nullopt;
   }
   // Files are replaced by renaming, never written in place: the size read here is final.
   std::string text(static_cast<std::size_t>(info.st_size), '\0');
   std::size_t done = 0;
   while (done < text.size()) {
-    const ssize_t n = ::read(fd.get(), text.data() + done, text.size() - done);
+    const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return {};
+    if (n < 0) return std::nullopt;
     if (n == 0) break;
     done += static_cast<std::size_t>(n);
   }
   text.resize(done);
   std::optional<AnyValue> value = decodeJson(text);
-  if (!value || !value->isMap()) return {};
-  return {std::move(*value->asMap()), 0};
+  if (!value || !value->isMap()) return std::nullopt;
+  return std::move(*value->asMap());
+}
+
+PreferenceFileRead readPreferenceFileReporting(const std::filesystem::path& path) {
+  // A FIFO, device or folder counts as absent. It is never opened: opening a
+  // FIFO waits for a writer, and opening a device may act on it.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return {std::nullopt, errno};
+  if (!S_ISREG(info.st_mode)) return {std::nullopt, ENOENT};
+  // Non-blocking all the same, should the path be replaced by a FIFO meanwhile.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (fd.get() < 0) return {std::nullopt, errno};
+  return {readPreferenceDescriptor(fd.get()), 0};
 }
 
 std::optional<AnyMap> readPreferenceFile(const std::filesystem::path& path) {

@@ -35,9 +35,6 @@ XdgDirectories XdgDirectories::fromEnvironment() {
   const char* home = std::getenv("XDG_CONFIG_HOME");
   dirs.configHome = (home != nullptr && home[0] == '/') ? std::filesystem::path(home)
                                                         : homeDirectory() / ".config";
-  const char* list = std::getenv("XDG_CONFIG_DIRS");
-  dirs.configDirs = absoluteFolders(list != nullptr ? list : "");
-  if (dirs.configDirs.empty()) dirs.configDirs.emplace_back("/etc/xdg");
   return dirs;
 }
 

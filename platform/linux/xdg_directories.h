@@ -1,4 +1,6 @@
-// The XDG base directories that locate preference files.
+// The XDG base directory of the user's own preference files and App Group
+// store. Forced preferences never come from an XDG folder: see
+// managed_preferences_trust.h.
 #pragma once
 
 #include <filesystem>
@@ -14,10 +16,8 @@ std::vector<std::filesystem::path> absoluteFolders(std::string_view list);
 struct XdgDirectories {
   // $XDG_CONFIG_HOME, default ~/.config.
   std::filesystem::path configHome;
-  // $XDG_CONFIG_DIRS in order of preference, default /etc/xdg.
-  std::vector<std::filesystem::path> configDirs;
 
-  // From the environment; relative entries are ignored, as the XDG rules say.
+  // From the environment; a relative entry is ignored, as the XDG rules say.
   static XdgDirectories fromEnvironment();
 };
 

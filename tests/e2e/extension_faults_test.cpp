@@ -61,7 +61,6 @@ class ExtensionFaults : public ::testing::Test {
   }
   std::unique_ptr<HostProcess> start(std::vector<std::string> extraEnvironment = {}) {
     std::vector<std::string> env{"XDG_CONFIG_HOME=" + (folder.path() / "home").string(),
-                                 "XDG_CONFIG_DIRS=" + (folder.path() / "etc").string(),
                                  "OSTRELA_LOG_LEVEL=debug", "OSTRELA_LOG_PRIVATE=1"};
     env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
     return std::make_unique<HostProcess>(OSTRELA_EXTENSION_PATH,

@@ -2,10 +2,16 @@
 // port: the protocol as a browser speaks it, and every fault of the stream.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 #include <thread>
 
 #include "core/json.h"
+#include "platform/linux/managed_preferences_trust.h"
 #include "tests/support/host_process.h"
+#include "tests/support/managed_namespace.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
@@ -13,28 +19,39 @@ namespace ostrela::testing {
 namespace {
 
 using namespace std::chrono_literals;
+using linux_platform::managedPreferencesFolder;
 
 constexpr const char* kSecret = "do-not-log-this-secret";
 constexpr const char* kMalformed =
     R"({"ok":false,"error":"Malformed native message: expected a JSON object"})";
 
+constexpr const char* kManagedFile = "com.ostrela.safari-extension.extension.json";
+
 class ExtensionProcess : public ::testing::Test {
  protected:
   ExtensionProcess() {
-    folder.write("etc/ostrela/managed-preferences/com.ostrela.safari-extension.extension.json",
-                 R"({"organizationId":"org-1"})");
+    folder.write(std::string("managed/") + kManagedFile, R"({"organizationId":"org-1"})");
+    // What any user could write: it must have no effect.
+    folder.write(std::string("forged/ostrela/managed-preferences/") + kManagedFile,
+                 R"({"organizationId":"forged","apiToken":"forged"})");
     folder.write(
         "home/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension/"
         "preferences.json",
         std::string(R"({"agentRelaySecret":")") + kSecret + "\"}");
   }
 
+  void SetUp() override {
+    if (!canMountManagedPreferences()) GTEST_SKIP() << "needs root for a private mount namespace";
+  }
+
   std::unique_ptr<HostProcess> start(std::vector<std::string> arguments = {
                                          "chrome-extension://abcdefghijklmnop/"}) {
+    const Command command =
+        withManagedPreferences(folder.path() / "managed", OSTRELA_EXTENSION_PATH, arguments);
     return std::make_unique<HostProcess>(
-        OSTRELA_EXTENSION_PATH, arguments,
+        command.executable, command.arguments,
         std::vector<std::string>{"XDG_CONFIG_HOME=" + (folder.path() / "home").string(),
-                                 "XDG_CONFIG_DIRS=" + (folder.path() / "etc").string(),
+                                 "XDG_CONFIG_DIRS=" + (folder.path() / "forged").string(),
                                  "OSTRELA_LOG_LEVEL=debug", "OSTRELA_LOG_PRIVATE=1"});
   }
 
@@ -152,6 +169,59 @@ TEST_F(ExtensionProcess, AgentReplyTooLargeForTheBrowserIsReplaced) {
   }
   EXPECT_EQ(host->wait(5s), 0);
   EXPECT_NE(host->errorOutput().find("error: Replaced a reply of"), std::string::npos);
+}
+
+TEST_F(ExtensionProcess, ForcedValuesOnlyFromRootsFilesInTheInstalledFolder) {
+  const std::filesystem::path managed = folder.path() / "managed";
+  const std::filesystem::path file = managed / kManagedFile;
+  const std::string elsewhere = folder.write("elsewhere.json", R"({"organizationId":"org-1"})");
+  const std::string org1 = R"({"ok":true,"config":{"organizationId":"org-1"},"id":1})";
+  const std::string none = R"({"ok":true,"config":{},"id":1})";
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;
+    std::string reply;
+    std::string ignoredBecause;  // empty: no line
+  } cases[] = {
+      {"RootsFile", [] {}, org1, ""},
+      {"GroupWritable", [&] { ::chmod(file.c_str(), 0664); }, none, "writable by group or others"},
+      {"OtherOwner", [&] { ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0); }, none,
+       "not owned by root"},
+      {"WritableFolder", [&] { ::chmod(managed.c_str(), 0777); }, none,
+       "folder " + managedPreferencesFolder().string() + " is writable by group or others"},
+      {"LinkOutOfTheFolder",
+       [&] {
+         std::filesystem::remove(file);
+         std::filesystem::create_symlink(elsewhere, file);
+       },
+       none, "folder " + folder.path().parent_path().string() + " is writable by group or others"},
+      {"Fifo",
+       [&] {
+         std::filesystem::remove(file);
+         ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+       },
+       none, "not a regular file"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(file);
+    folder.write(file.lexically_relative(folder.path()), R"({"organizationId":"org-1"})");
+    ::chmod(managed.c_str(), 0755);
+    ::chmod(file.c_str(), 0644);
+    c.prepare();
+    auto host = start();
+    host->writeFrame(R"({"type":"getManagedConfig","id":1})");
+    host->closeInput();
+    EXPECT_EQ(host->readFrame(5s).value_or("<none>"), c.reply) << c.name;
+    EXPECT_EQ(host->wait(5s), 0) << c.name;
+    const std::string log = host->errorOutput();
+    const std::string line = "error: Ignored managed preferences " +
+                             (managedPreferencesFolder() / kManagedFile).string() + ": " +
+                             c.ignoredBecause + "\n";
+    EXPECT_EQ(log.find(c.ignoredBecause.empty() ? "Ignored" : line) != std::string::npos,
+              !c.ignoredBecause.empty())
+        << c.name << "\n"
+        << log;
+  }
 }
 
 }  // namespace

@@ -36,8 +36,7 @@ std::shared_ptr<InMemoryPreferenceDomain> profile(const std::string& suffix, boo
 TEST(PublishWhileReading, ReadersSeeOnlyPublishedValues) {
   TemporaryDirectory folder;
   const linux_platform::FilePreferenceStores hostStores(
-      linux_platform::XdgDirectories{folder.path() / "home", {folder.path() / "etc"}},
-      "com.ostrela.safari-extension");
+      linux_platform::XdgDirectories{folder.path() / "home"}, {}, "com.ostrela.safari-extension");
   hostStores.suiteForWriting(appGroupSuiteName)
       ->setObjectForKey(AnyValue("kept"), "agentRelaySecret");
   const auto a = profile("a", true);
@@ -64,8 +63,8 @@ TEST(PublishWhileReading, ReadersSeeOnlyPublishedValues) {
     publishing = false;
   });
 
-  const std::vector<std::string> environment{"XDG_CONFIG_HOME=" + (folder.path() / "home").string(),
-                                             "XDG_CONFIG_DIRS=" + (folder.path() / "etc").string()};
+  const std::vector<std::string> environment{"XDG_CONFIG_HOME=" +
+                                             (folder.path() / "home").string()};
   std::size_t replies = 0;
   std::size_t bad = 0;
   while (publishing || replies == 0) {

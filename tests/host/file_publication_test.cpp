@@ -19,6 +19,7 @@ namespace ostrela {
 namespace {
 
 using linux_platform::FilePreferenceStores;
+using linux_platform::ManagedPreferencesSource;
 using linux_platform::XdgDirectories;
 using ::testing::UnorderedElementsAre;
 
@@ -27,13 +28,14 @@ constexpr const char* kSuiteFile =
 
 class FilePublicationTest : public ::testing::Test {
  protected:
-  XdgDirectories directories() const { return {temp_.path() / "home", {temp_.path() / "etc"}}; }
+  XdgDirectories directories() const { return {temp_.path() / "home"}; }
+  ManagedPreferencesSource managed() const { return {temp_.path() / "managed", false}; }
   FilePreferenceStores hostStores() const {
-    return {directories(), "com.ostrela.safari-extension"};
+    return {directories(), managed(), "com.ostrela.safari-extension"};
   }
 
   void forceInHost(std::string_view json) const {
-    temp_.write("etc/ostrela/managed-preferences/com.ostrela.safari-extension.json", json);
+    temp_.write("managed/com.ostrela.safari-extension.json", json);
   }
 
   // Runs the host's launch: the standard domain and the App Group suite opened afresh.
@@ -94,7 +96,8 @@ TEST_F(FilePublicationTest, TheExtensionReadsExactlyWhatTheHostPublished) {
                   "machineId": "", "apiToken": "t"})");
   const AnyMap published = launch();
 
-  const FilePreferenceStores extension(directories(), "com.ostrela.safari-extension.extension");
+  const FilePreferenceStores extension(directories(), managed(),
+                                       "com.ostrela.safari-extension.extension");
   EXPECT_EQ(ManagedConfigurationReader::fromUserDefaults(extension).managedConfiguration(),
             published);
   EXPECT_EQ(published.size(), 3u);

@@ -15,9 +15,10 @@ namespace ostrela::linux_platform {
 
 const AgentRelay& AgentRelay::shared() {
   // Never deleted: detached tasks may still use it while the process exits.
-  static const AgentRelay* const relay = new AgentRelay(
-      agentBaseURL(), std::make_shared<FilePreferenceStores>(XdgDirectories::fromEnvironment(),
-                                                             extensionBundleIdentifier));
+  static const AgentRelay* const relay =
+      new AgentRelay(agentBaseURL(), std::make_shared<FilePreferenceStores>(
+                                         XdgDirectories::fromEnvironment(),
+                                         ManagedPreferencesSource{}, extensionBundleIdentifier));
   return *relay;
 }
 

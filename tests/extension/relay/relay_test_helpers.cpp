@@ -39,7 +39,8 @@ std::string errorText(const NativeReply& reply) {
 
 RelayPreferences::RelayPreferences()
     : stores_(std::make_shared<linux_platform::FilePreferenceStores>(
-          linux_platform::XdgDirectories{folder_.path() / "config", {folder_.path() / "etc"}},
+          linux_platform::XdgDirectories{folder_.path() / "config"},
+          linux_platform::ManagedPreferencesSource{folder_.path() / "managed", false},
           kExtensionDomain)) {}
 
 void RelayPreferences::writeSecret(const AnyValue& secret) const {

@@ -29,7 +29,6 @@ std::size_t countEntries(const char* folder) {
 TEST(SharedAgentRelay, BuiltOnceOnFirstUseWithoutThreadsOrSocketsThenRelaysOnTheAgentPort) {
   TemporaryDirectory home;
   ::setenv("XDG_CONFIG_HOME", (home.path() / "config").c_str(), 1);
-  ::setenv("XDG_CONFIG_DIRS", (home.path() / "etc").c_str(), 1);
 
   // A sanitizer's runtime may start a thread of its own with the first thread.
   std::thread([] {}).join();
@@ -50,7 +49,7 @@ TEST(SharedAgentRelay, BuiltOnceOnFirstUseWithoutThreadsOrSocketsThenRelaysOnThe
   EXPECT_EQ(&relay.identitySession(), &AgentRelay::shared().identitySession());
 
   // Written from outside the relay, as whatever provisions the secret would.
-  linux_platform::FilePreferenceStores(linux_platform::XdgDirectories::fromEnvironment(),
+  linux_platform::FilePreferenceStores(linux_platform::XdgDirectories::fromEnvironment(), {},
                                        kExtensionDomain)
       .suiteForWriting(appGroupSuiteName)
       ->setObjectForKey(AnyValue("agent-secret"), kAgentRelaySecretKey);

@@ -1,7 +1,12 @@
 #include "platform/linux/file_preference_stores.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <future>
 
 #include "core/json.h"
 #include "extension/forced_key_report.h"
@@ -13,7 +18,7 @@ namespace ostrela::linux_platform {
 namespace {
 
 constexpr const char* kDomain = "com.ostrela.safari-extension.extension";
-const std::string kManaged = std::string("ostrela/managed-preferences/") + kDomain + ".json";
+const std::string kManaged = std::string("managed/") + kDomain + ".json";
 const std::string kOwn = std::string("ostrela/preferences/") + kDomain + ".json";
 const std::string kSuite =
     "home/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension/preferences.json";
@@ -22,19 +27,12 @@ class FileStores : public ::testing::Test {
  protected:
   testing::TemporaryDirectory dir;
   FilePreferenceStores stores{
-      XdgDirectories{dir.path() / "home", {dir.path() / "etc1", dir.path() / "etc2"}}, kDomain};
+      XdgDirectories{dir.path() / "home"}, {dir.path() / "managed", false}, kDomain};
   AnyMap suiteFile() const { return readPreferenceFile(dir.path() / kSuite).value_or(AnyMap{}); }
 };
 
-TEST_F(FileStores, ForcedValuesComeFromTheFirstConfigDirThatHasTheFile) {
-  dir.write("etc2/" + kManaged, R"({"machineId":"second"})");
-  EXPECT_EQ(stores.standardUserDefaults()->objectForKey("machineId"), AnyValue("second"));
-  dir.write("etc1/" + kManaged, R"({"machineId":"first"})");
-  EXPECT_EQ(stores.standardUserDefaults()->objectForKey("machineId"), AnyValue("first"));
-}
-
 TEST_F(FileStores, ForcedLayerCoversTheOwnValues) {
-  dir.write("etc1/" + kManaged, R"({"forced":"F","both":"forced","nulled":null})");
+  dir.write(kManaged, R"({"forced":"F","both":"forced","nulled":null})");
   dir.write("home/" + kOwn, R"({"own":"O","both":"own","nulled":"own"})");
   const auto domain = stores.standardUserDefaults();
 
@@ -51,13 +49,13 @@ TEST_F(FileStores, ForcedLayerCoversTheOwnValues) {
 
 TEST_F(FileStores, MissingUnreadableOrMalformedFilesAreEmptyStores) {
   for (const char* contents : {"", "[1,2]", "\"text\"", "{\"a\":", "{\"a\":\"\xff\"}", "null"}) {
-    dir.write("etc1/" + kManaged, contents);
+    dir.write(kManaged, contents);
     const auto domain = stores.standardUserDefaults();
     EXPECT_TRUE(domain->dictionaryRepresentation().empty()) << contents;
     EXPECT_FALSE(domain->objectIsForcedForKey("a"));
   }
-  std::filesystem::remove(dir.path() / "etc1" / kManaged);
-  std::filesystem::create_directories(dir.path() / "etc1" / kManaged);  // a folder, not a file
+  std::filesystem::remove(dir.path() / kManaged);
+  std::filesystem::create_directories(dir.path() / kManaged);  // a folder, not a file
   EXPECT_TRUE(stores.standardUserDefaults()->dictionaryRepresentation().empty());
 }
 
@@ -105,9 +103,9 @@ TEST_F(FileStores, UnusableSuiteFolderMakesTheSuiteUnavailable) {
 }
 
 TEST_F(FileStores, EachNewReaderSeesTheFilesAsTheyAreNow) {
-  dir.write("etc1/" + kManaged, R"({"organizationId":"one","Misspelt":1})");
+  dir.write(kManaged, R"({"organizationId":"one","Misspelt":1})");
   const auto first = ManagedConfigurationReader::fromUserDefaults(stores);
-  dir.write("etc1/" + kManaged, R"({"organizationId":"two"})");
+  dir.write(kManaged, R"({"organizationId":"two"})");
   dir.write(kSuite, R"({"machineId":"m"})");
   const auto second = ManagedConfigurationReader::fromUserDefaults(stores);
 
@@ -117,16 +115,33 @@ TEST_F(FileStores, EachNewReaderSeesTheFilesAsTheyAreNow) {
   EXPECT_TRUE(forcedKeyReport(second).unrecognizedForcedKeys.empty());
 }
 
-TEST(XdgDirectoriesTest, DefaultsAndRelativeEntries) {
+TEST(XdgDirectoriesTest, RelativeConfigHomeFallsBackToTheHomeFolder) {
   ::setenv("XDG_CONFIG_HOME", "relative/path", 1);
-  ::setenv("XDG_CONFIG_DIRS", "relative:/abs/one::/abs/two", 1);
   ::setenv("HOME", "/home/someone", 1);
-  const auto dirs = XdgDirectories::fromEnvironment();
-  EXPECT_EQ(dirs.configHome, "/home/someone/.config");
-  EXPECT_EQ(dirs.configDirs, (std::vector<std::filesystem::path>{"/abs/one", "/abs/two"}));
-  ::unsetenv("XDG_CONFIG_DIRS");
-  EXPECT_EQ(XdgDirectories::fromEnvironment().configDirs,
-            std::vector<std::filesystem::path>{"/etc/xdg"});
+  EXPECT_EQ(XdgDirectories::fromEnvironment().configHome, "/home/someone/.config");
+}
+
+// Opening a FIFO for reading waits for a writer: a reader that did would hang
+// every message. Each path is read on a thread that the test can free.
+TEST_F(FileStores, AFifoAtAnyPreferencePathCountsAsAbsent) {
+  const std::pair<std::string, std::function<AnyMap()>> cases[] = {
+      {kManaged, [&] { return stores.standardUserDefaults()->dictionaryRepresentation(); }},
+      {"home/" + kOwn, [&] { return stores.standardUserDefaults()->dictionaryRepresentation(); }},
+      {kSuite,
+       [&] { return stores.suiteForReading(appGroupSuiteName)->dictionaryRepresentation(); }},
+  };
+  for (const auto& [relative, read] : cases) {
+    const std::filesystem::path fifo = dir.path() / relative;
+    std::filesystem::create_directories(fifo.parent_path());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << relative;
+    auto result = std::async(std::launch::async, read);
+    if (result.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // frees the reader
+      ADD_FAILURE() << "reading blocked on the FIFO at " << relative;
+    }
+    EXPECT_TRUE(result.get().empty()) << relative;
+    std::filesystem::remove(fifo);
+  }
 }
 
 }  // namespace

@@ -17,7 +17,8 @@ namespace {
 
 TEST(SuiteStoreConcurrency, ReadersNeverSeeAPartialFileAndWritersLoseNothing) {
   testing::TemporaryDirectory dir;
-  const FilePreferenceStores stores(XdgDirectories{dir.path(), {dir.path() / "etc"}}, "d");
+  const FilePreferenceStores stores(XdgDirectories{dir.path()}, {dir.path() / "managed", false},
+                                    "d");
   const auto file = stores.suiteFolder(appGroupSuiteName) / "preferences.json";
   stores.suiteForWriting(appGroupSuiteName)->setObjectForKey(AnyValue("kept"), "agentRelaySecret");
 

@@ -16,10 +16,10 @@
 #include <gtest/gtest.h>
 
 #include "core/json.h"
-#include "host/scripted_browser_integration.h"
 #include "platform/linux/file_preference_stores.h"
 #include "platform/linux/gtk/gobject_support.h"
 #include "platform/linux/gtk/host_application.h"
+#include "tests/support/scripted_browser_integration.h"
 #include "tests/support/temporary_directory.h"
 
 namespace ostrela::linux_platform {
@@ -212,7 +212,7 @@ class HostWindowTest : public ::testing::Test {
       ::setenv(name, (temp_.path() / name).c_str(), 1);
     }
     ::setenv("GTK_A11Y", "none", 1);
-    temp_.write("etc/ostrela/managed-preferences/com.ostrela.safari-extension.json",
+    temp_.write("managed/com.ostrela.safari-extension.json",
                 R"({"organizationName": "Example Org", "machineId": "m-1", "apiToken": "t"})");
     temp_.write(kSuiteFile, R"({"agentRelaySecret": "s3cret", "endpoint": "stale"})");
     setBrowser("state", "enabled");
@@ -237,7 +237,7 @@ class HostWindowTest : public ::testing::Test {
   // web view exists. Fails the test if the application outlives the steps by 10 s.
   int runApplication(std::function<void(WebKitWebView*)> steps,
                      const std::filesystem::path& resources = OSTRELA_HOST_RESOURCES) {
-    const FilePreferenceStores stores({temp_.path() / "config", {temp_.path() / "etc"}},
+    const FilePreferenceStores stores({temp_.path() / "config"}, {temp_.path() / "managed", false},
                                       kHostApplicationId);
     const Logger logger(kHostApplicationId, "managed-config", sink_, {.debugEnabled = true});
     AppDelegate delegate(stores, logger);

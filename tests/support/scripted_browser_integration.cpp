@@ -1,4 +1,4 @@
-#include "host/scripted_browser_integration.h"
+#include "tests/support/scripted_browser_integration.h"
 
 #include <fstream>
 
