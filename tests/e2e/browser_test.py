@@ -122,17 +122,22 @@ def main():
     parser.add_argument("--manifests", help="the manifest-writing script")
     parser.add_argument("--installed", action="store_true",
                         help="use the host the system's manifests name, as installed by the package")
-    parser.add_argument("--managed-dir", help="where the forced preferences go (default: a temporary folder)")
+    parser.add_argument("--managed-dir", help="the installed folder of forced preferences")
+    parser.add_argument("--mount-with", help="a script that runs the browser with a temporary folder "
+                        "mounted over --managed-dir (tests/support/with_managed_preferences.sh); "
+                        "without it the test writes into --managed-dir itself")
     args = parser.parse_args()
     if not args.installed and not (args.host and args.manifests):
         parser.error("--host and --manifests, or --installed")
+    if not args.managed_dir:
+        parser.error("--managed-dir is needed")
 
     work = tempfile.mkdtemp(prefix="ostrela-browser-")
     browser = None
     try:
         home = os.path.join(work, "home")
         config = os.path.join(home, ".config")
-        managed = args.managed_dir or os.path.join(work, "etc/ostrela/managed-preferences")
+        managed = os.path.join(work, "managed") if args.mount_with else args.managed_dir
         group = os.path.join(config, "ostrela/group-containers", SUITE)
         os.makedirs(managed, exist_ok=True)
         os.makedirs(group)
@@ -151,8 +156,7 @@ def main():
             f.write(text)
         serve(Agent, 47653)
 
-        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=config,
-                   XDG_CONFIG_DIRS=os.path.dirname(os.path.dirname(managed)), OSTRELA_LOG_LEVEL="debug")
+        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=config, OSTRELA_LOG_LEVEL="debug")
         if not args.installed:
             # Registered for this user, as the README tells users to.
             subprocess.run([args.manifests, "--user", "--executable", os.path.abspath(args.host),
@@ -161,7 +165,8 @@ def main():
         program, make_profile = BROWSERS[args.browser]
         profile, arguments = make_profile(work, extension, config)
         log = os.path.join(work, "browser.log")
-        browser = subprocess.Popen([program] + arguments, env=env, stdout=subprocess.DEVNULL,
+        mount = [args.mount_with, args.managed_dir, managed] if args.mount_with else []
+        browser = subprocess.Popen(mount + [program] + arguments, env=env, stdout=subprocess.DEVNULL,
                                    stderr=open(log, "w"), start_new_session=True)
         if not Collector.arrived.wait(60):
             with open(log) as f:
