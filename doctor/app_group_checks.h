@@ -18,7 +18,7 @@ struct AppGroupFacts {
 
 // Present, private to the user, `agentRelaySecret` there (its value is never
 // shown), and the configuration copy equal to what OstrelaHost would publish
-// from `policy` (the trusted forced values; nothing when there are none).
+// from `policy`, the trusted forced values of its own domain (nothing when none).
 void checkAppGroup(const AppGroupFacts& facts, const std::optional<AnyMap>& policy,
                    DoctorReport& report);
 

@@ -9,6 +9,7 @@
 #include "doctor/registration_checks.h"
 #include "platform/linux/doctor/machine_facts.h"
 #include "platform/linux/managed_preferences_trust.h"
+#include "shared/bundle_identifiers.h"
 
 namespace {
 
@@ -63,13 +64,13 @@ int main(int argc, char** argv) {
     }
   }
 
-  const doctor::PolicyFacts policy =
-      linux_platform::policyFacts(linux_platform::managedPreferencesFolder());
-  doctor::checkPolicy(policy, report);
-  const bool trusted = policy.present && !policy.untrustedReason;
+  const auto folder = linux_platform::managedPreferencesFolder();
+  doctor::checkPolicy(linux_platform::policyFacts(folder, extensionBundleIdentifier), report);
+  // OstrelaHost publishes what its own domain's file forces, so the copy is compared with that.
+  const doctor::PolicyFacts hostPolicy = linux_platform::policyFacts(folder, hostBundleIdentifier);
   doctor::checkAppGroup(
       linux_platform::appGroupFacts(linux_platform::XdgDirectories::fromEnvironment()),
-      trusted ? policy.contents : std::nullopt, report);
+      hostPolicy.untrustedReason ? std::nullopt : hostPolicy.contents, report);
   doctor::checkAgent(linux_platform::agentFacts(relay, relayHost, relayArguments), report);
 
   std::cout << (json ? doctor::reportJson(report) + "\n" : doctor::checklistText(report));

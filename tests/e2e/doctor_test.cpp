@@ -103,6 +103,7 @@ struct Machine {
     fs::create_directories(managed());
     fs::permissions(managed(), fs::perms(0755));
     root.write("managed/com.ostrela.safari-extension.extension.json", kPolicy);
+    root.write("managed/com.ostrela.safari-extension.json", kPolicy);  // what OstrelaHost publishes
     fs::create_directories(appGroup().parent_path());
     root.write(fs::relative(appGroup(), root.path()), kCopy);
     fs::permissions(appGroup(), fs::perms(0600));

@@ -126,8 +126,8 @@ std::optional<std::string> httpProblem(std::uint16_t port) {
 
 }  // namespace
 
-doctor::PolicyFacts policyFacts(const std::filesystem::path& folder) {
-  const auto file = folder / (std::string(extensionBundleIdentifier) + ".json");
+doctor::PolicyFacts policyFacts(const std::filesystem::path& folder, std::string_view domain) {
+  const auto file = folder / (std::string(domain) + ".json");
   doctor::PolicyFacts facts{file.string(), false, {}, {}};
   std::error_code error;
   facts.present = std::filesystem::exists(std::filesystem::symlink_status(file, error));

@@ -14,8 +14,9 @@
 
 namespace ostrela::linux_platform {
 
-// The extension's forced-preferences file in `folder`, checked and read as the extension does.
-doctor::PolicyFacts policyFacts(const std::filesystem::path& folder);
+// The forced-preferences file of `domain` in `folder`, checked and read as the
+// extension and the host application do.
+doctor::PolicyFacts policyFacts(const std::filesystem::path& folder, std::string_view domain);
 
 doctor::AppGroupFacts appGroupFacts(const XdgDirectories& directories);
 
