@@ -3,7 +3,8 @@
 # build with warnings as errors (unit, process, browser and window tests), the
 # AddressSanitizer + UndefinedBehaviorSanitizer build, and the ThreadSanitizer
 # build of the concurrency tests, and a bounded libFuzzer run of every fuzz
-# target. Also checks the formatting.
+# target; the Debian packages, installed, tested and purged. Also checks the
+# formatting.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
@@ -28,6 +29,9 @@ stage "ThreadSanitizer: concurrency and process tests, repeated"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 ctest --preset tsan -j2 --repeat until-fail:3
+
+stage "Debian packages: build, lintian, install, browser test on the installed host, purge"
+scripts/test-packages.sh
 
 stage "fuzzing: libFuzzer with clang, ASan and UBSan, a bounded run per target"
 scripts/fuzz.sh "${OSTRELA_FUZZ_SECONDS:-30}"

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A real headless Chromium talks to OstrelaExtension through a test web extension.
+"""A real headless Chromium or Firefox ESR talks to OstrelaExtension through a test web extension.
 
 The extension sends native messages with runtime.sendNativeMessage (one host
 process per message) and runtime.connectNative (one process, several messages),
@@ -16,10 +16,12 @@ import sys
 import tempfile
 import threading
 import time
+import zipfile
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 SECRET = "s3cret-for-the-browser-test"
 EXTENSION_ID = "ekfgpjddkkddijfidbnihfiiebjmbofb"  # from the key in web_extension/manifest.json
+FIREFOX_EXTENSION_ID = "native-test@ostrela.example"
 SUITE = "K7W2RQ9D4F.group.com.ostrela.safari-extension"
 
 
@@ -73,24 +75,69 @@ def check(condition, what):
         failures.append(what)
 
 
+def chromium_profile(work, extension, config):
+    # The per-user registration writes ~/.config/chromium/NativeMessagingHosts,
+    # the folder of the profile Chromium then uses.
+    profile = os.path.join(config, "chromium")
+    return profile, ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                     "--no-first-run", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync", "--user-data-dir=" + profile,
+                     "--load-extension=" + extension, "about:blank"]
+
+
+def firefox_profile(work, extension, config):
+    # ESR loads an unsigned add-on placed in the profile's extensions folder as
+    # <id>.xpi when signatures are not required and that scope is not disabled.
+    with open(os.path.join(extension, "manifest.json")) as f:
+        manifest = json.load(f)
+    del manifest["key"], manifest["host_permissions"]
+    manifest.update(manifest_version=2, background={"scripts": ["background.js"]},
+                    permissions=["nativeMessaging", "http://127.0.0.1/*"],
+                    browser_specific_settings={"gecko": {"id": FIREFOX_EXTENSION_ID}})
+    profile = os.path.join(work, "firefox-profile")
+    os.makedirs(os.path.join(profile, "extensions"))
+    with zipfile.ZipFile(os.path.join(profile, "extensions", FIREFOX_EXTENSION_ID + ".xpi"), "w") as z:
+        z.writestr("manifest.json", json.dumps(manifest))
+        z.write(os.path.join(extension, "background.js"), "background.js")
+    prefs = {"xpinstall.signatures.required": False, "extensions.autoDisableScopes": 0,
+             "extensions.enabledScopes": 15, "browser.shell.checkDefaultBrowser": False,
+             "datareporting.policy.dataSubmissionEnabled": False,
+             "toolkit.telemetry.reportingpolicy.firstRun": False, "app.update.disabledForTesting": True,
+             "browser.startup.homepage_override.mstone": "ignore", "network.connectivity-service.enabled": False,
+             "network.captive-portal-service.enabled": False, "extensions.update.enabled": False}
+    with open(os.path.join(profile, "user.js"), "w") as f:
+        for name, value in prefs.items():
+            f.write("user_pref(%s, %s);\n" % (json.dumps(name), json.dumps(value)))
+    return profile, ["--headless", "--no-remote", "--profile", profile, "about:blank"]
+
+
+BROWSERS = {"chromium": ("/usr/lib/chromium/chromium", chromium_profile),
+            "firefox": ("/usr/lib/firefox-esr/firefox-esr", firefox_profile)}
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--host", required=True, help="the OstrelaExtension executable")
-    parser.add_argument("--manifests", required=True, help="the manifest-writing script")
-    parser.add_argument("--chromium", default="/usr/lib/chromium/chromium")
-    parser.add_argument("--managed-folder", required=True,
-                        help="the installed folder of forced preferences, mounted over in a namespace")
+    parser.add_argument("--browser", choices=BROWSERS, default="chromium")
+    parser.add_argument("--host", help="the OstrelaExtension executable, registered for the test user")
+    parser.add_argument("--manifests", help="the manifest-writing script")
+    parser.add_argument("--installed", action="store_true",
+                        help="use the host the system's manifests name, as installed by the package")
+    parser.add_argument("--managed-dir", help="the installed folder of forced preferences")
+    parser.add_argument("--mount-with", help="a script that runs the browser with a temporary folder "
+                        "mounted over --managed-dir (tests/support/with_managed_preferences.sh); "
+                        "without it the test writes into --managed-dir itself")
     args = parser.parse_args()
-    if os.geteuid() != 0:
-        print("skipped: needs root for a private mount namespace")
-        return 0
+    if not args.installed and not (args.host and args.manifests):
+        parser.error("--host and --manifests, or --installed")
+    if not args.managed_dir:
+        parser.error("--managed-dir is needed")
 
     work = tempfile.mkdtemp(prefix="ostrela-browser-")
     browser = None
     try:
         home = os.path.join(work, "home")
         config = os.path.join(home, ".config")
-        managed = os.path.join(work, "managed")
+        managed = os.path.join(work, "managed") if args.mount_with else args.managed_dir
         # What any user could write: it must have no effect.
         forged = os.path.join(work, "forged")
         os.makedirs(os.path.join(forged, "ostrela/managed-preferences"))
@@ -98,7 +145,7 @@ def main():
                                "com.ostrela.safari-extension.extension.json"), "w") as f:
             json.dump({"organizationName": "Forged", "endpoint": "http://forged.example"}, f)
         group = os.path.join(config, "ostrela/group-containers", SUITE)
-        os.makedirs(managed)
+        os.makedirs(managed, exist_ok=True)
         os.makedirs(group)
         with open(os.path.join(managed, "com.ostrela.safari-extension.extension.json"), "w") as f:
             json.dump({"organizationName": "Acme", "apiToken": "t0k", "Misspelt": 1}, f)
@@ -115,34 +162,29 @@ def main():
             f.write(text)
         serve(Agent, 47653)
 
-        # Registered for this user as the README says; Chromium's profile is then
-        # ~/.config/chromium, whose NativeMessagingHosts folder the registration wrote.
         env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=config, XDG_CONFIG_DIRS=forged,
                    OSTRELA_LOG_LEVEL="debug")
-        subprocess.run([args.manifests, "--user", "--executable", os.path.abspath(args.host),
-                        "--chrome-id", EXTENSION_ID],
-                       check=True, stdout=subprocess.DEVNULL, env=env)
-        profile = os.path.join(config, "chromium")
-        # The browser, and so every host it starts, sees the test's folder as the installed one.
-        wrap = os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                            "../support/with_managed_preferences.sh")
-        browser = subprocess.Popen(
-            [wrap, args.managed_folder, managed, args.chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
-             "--no-first-run", "--disable-background-networking", "--disable-component-update",
-             "--disable-sync", "--user-data-dir=" + profile, "--load-extension=" + extension,
-             "about:blank"],
-            env=env, stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "chromium.log"), "w"),
-            start_new_session=True)
+        if not args.installed:
+            # Registered for this user, as the README tells users to.
+            subprocess.run([args.manifests, "--user", "--executable", os.path.abspath(args.host),
+                            "--chrome-id", EXTENSION_ID, "--firefox-id", FIREFOX_EXTENSION_ID],
+                           check=True, stdout=subprocess.DEVNULL, env=env)
+        program, make_profile = BROWSERS[args.browser]
+        profile, arguments = make_profile(work, extension, config)
+        log = os.path.join(work, "browser.log")
+        mount = [args.mount_with, args.managed_dir, managed] if args.mount_with else []
+        browser = subprocess.Popen(mount + [program] + arguments, env=env, stdout=subprocess.DEVNULL,
+                                   stderr=open(log, "w"), start_new_session=True)
         if not Collector.arrived.wait(60):
-            with open(os.path.join(work, "chromium.log")) as f:
+            with open(log) as f:
                 sys.stderr.write(f.read()[-4000:])
             print("FAIL  no results from the browser within 60 s")
             return 1
 
         results = Collector.results
         print(json.dumps(results, indent=1))
-        check(isinstance(results, list) and len(results) == 5, "five results arrived")
-        config_reply, token, scrub, unknown, port = results
+        check(isinstance(results, list) and len(results) == 6, "six results arrived")
+        config_reply, token, scrub, unknown, malformed, port = results
         check(config_reply["reply"] == {"ok": True, "config": {"apiToken": "t0k", "organizationName": "Acme",
                                                                "machineId": "machine-7"},
                                         "id": 1, "unrecognizedForcedKeys": ["Misspelt"]},
@@ -152,6 +194,8 @@ def main():
         check(scrub["reply"] == {"ok": True, "answered": "scrub", "id": 3}, "scrub relayed")
         check(unknown["reply"] == {"ok": False, "error": "Unknown native message type 'getLdap'", "id": 4},
               "a message without a host is answered with the routing error")
+        check(malformed["reply"] == {"ok": False, "error": "Malformed native message: missing 'type'", "id": 5},
+              "a message without a type is answered as malformed")
         check(port["error"] is None and len(port["replies"]) == 3, "connectNative got three replies")
         by_id = {json.dumps(r.get("id")): r for r in port["replies"]}
         check([r["id"] for r in port["replies"]][-1] == "slow",

@@ -26,7 +26,9 @@ function overPort(host, messages) {
       if (replies.length === messages.length) finish(null);
     });
     port.onDisconnect.addListener(() => {
-      const error = chrome.runtime.lastError ? chrome.runtime.lastError.message : "disconnected";
+      // Firefox reports the cause on the port, Chromium in runtime.lastError.
+      const cause = port.error || chrome.runtime.lastError;
+      const error = cause ? cause.message : "disconnected";
       finish(error);
     });
     for (const message of messages) port.postMessage(message);
@@ -41,6 +43,7 @@ async function run() {
   results.push(await sendOne("com.ostrela.redaction_host",
                              { type: "scrub", host: "com.ostrela.redaction_host", id: 3, text: "x" }));
   results.push(await sendOne("com.ostrela.ldap_host", { type: "getLdap", id: 4 }));
+  results.push(await sendOne("com.ostrela.ldap_host", { id: 5, host: "com.ostrela.ldap_host" }));
   results.push(await overPort("com.ostrela.ldap_host", [
     { type: "getLdap", host: "com.ostrela.ldap_host", id: "slow" },
     { type: "getManagedConfig", id: "fast" },

@@ -1,0 +1,78 @@
+// ostrela-doctor: tells an administrator whether the Ostrela extension will
+// work on this machine for the user running it, and what to do when not.
+#include <iostream>
+#include <string>
+
+#include "doctor/agent_checks.h"
+#include "doctor/app_group_checks.h"
+#include "doctor/policy_checks.h"
+#include "doctor/registration_checks.h"
+#include "platform/linux/doctor/machine_facts.h"
+#include "platform/linux/managed_preferences_trust.h"
+#include "shared/bundle_identifiers.h"
+
+namespace {
+
+constexpr const char* kUsage = R"(usage: ostrela-doctor [--json] [--relay]
+
+Checks, for the user who runs it: each browser's native-messaging manifests
+and a getManagedConfig round trip with the host, the organisation's managed
+preferences, the App Group store, and the agent on 127.0.0.1:47653.
+
+  --json   print the checks as JSON, for fleet tools
+  --relay  also relay one getToken message through the agent
+
+Exit status: 0 when everything needed works, 1 otherwise, 2 on a usage error.
+)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace ostrela;
+  bool json = false;
+  bool relay = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--json") {
+      json = true;
+    } else if (arg == "--relay") {
+      relay = true;
+    } else if (arg == "-h" || arg == "--help") {
+      std::cout << kUsage;
+      return 0;
+    } else {
+      std::cerr << kUsage;
+      return 2;
+    }
+  }
+
+  doctor::DoctorReport report;
+  const auto registrations =
+      linux_platform::registrationFacts(linux_platform::BrowserEnvironment::fromEnvironment());
+  if (registrations.empty()) {
+    report.add("browsers", doctor::CheckState::failed,
+               "no Chromium, Google Chrome or Firefox found", "install a supported browser");
+  }
+  std::filesystem::path relayHost;
+  std::vector<std::string> relayArguments;
+  for (const auto& registration : registrations) {
+    doctor::checkRegistration(registration, report);
+    const auto* summary = std::get_if<doctor::ManifestSummary>(&registration.manifest);
+    if (relayHost.empty() && summary != nullptr && !registration.executableProblem) {
+      relayHost = summary->executable;
+      relayArguments = {"chrome-extension://" + summary->allowedIds.front() + "/"};
+    }
+  }
+
+  const auto folder = linux_platform::managedPreferencesFolder();
+  doctor::checkPolicy(linux_platform::policyFacts(folder, extensionBundleIdentifier), report);
+  // OstrelaHost publishes what its own domain's file forces, so the copy is compared with that.
+  const doctor::PolicyFacts hostPolicy = linux_platform::policyFacts(folder, hostBundleIdentifier);
+  doctor::checkAppGroup(
+      linux_platform::appGroupFacts(linux_platform::XdgDirectories::fromEnvironment()),
+      hostPolicy.untrustedReason ? std::nullopt : hostPolicy.contents, report);
+  doctor::checkAgent(linux_platform::agentFacts(relay, relayHost, relayArguments), report);
+
+  std::cout << (json ? doctor::reportJson(report) + "\n" : doctor::checklistText(report));
+  return report.everythingNeededWorks() ? 0 : 1;
+}

@@ -1,0 +1,35 @@
+#include "doctor/agent_checks.h"
+
+namespace ostrela::doctor {
+
+void checkAgent(const AgentFacts& facts, DoctorReport& report) {
+  constexpr const char* kArea = "agent";
+  if (!facts.listening) {
+    report.add(kArea, CheckState::failed, "nothing listens on 127.0.0.1:47653",
+               "start the Ostrela agent (and enable it at boot)");
+    return;
+  }
+  if (facts.ownerProblem) {
+    report.add(kArea, CheckState::failed,
+               "127.0.0.1:47653 belongs to " + facts.owner + ": " + *facts.ownerProblem,
+               "stop that program and start the Ostrela agent; the extension never sends its "
+               "secret to another account's listener");
+    return;
+  }
+  report.add(kArea, CheckState::passed, "127.0.0.1:47653 listens, account " + facts.owner);
+  if (facts.httpProblem) {
+    report.add(kArea, CheckState::failed, "no HTTP answer: " + *facts.httpProblem,
+               "restart the Ostrela agent");
+  } else {
+    report.add(kArea, CheckState::passed, "answers HTTP");
+  }
+  if (!facts.relayTried) return;
+  if (facts.relayProblem) {
+    report.add(kArea, CheckState::failed, "relayed getToken: " + *facts.relayProblem,
+               "check agentRelaySecret against the agent's, and the agent's log");
+  } else {
+    report.add(kArea, CheckState::passed, "relayed getToken answered");
+  }
+}
+
+}  // namespace ostrela::doctor

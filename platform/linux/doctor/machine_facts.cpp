@@ -1,0 +1,198 @@
+#include "platform/linux/doctor/machine_facts.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "core/json.h"
+#include "platform/linux/file_preference_stores.h"
+#include "platform/linux/managed_preferences_trust.h"
+#include "platform/linux/native_messaging/native_host_client.h"
+#include "platform/linux/preference_file.h"
+#include "shared/bundle_identifiers.h"
+#include "shared/managed_configuration_key.h"
+
+namespace ostrela::linux_platform {
+namespace {
+
+constexpr std::uint16_t kAgentPort = 47653;
+constexpr const char* kHostNames[] = {"com.ostrela.ldap_host", "com.ostrela.redaction_host"};
+
+std::string accountName(uid_t uid) {
+  const passwd* entry = ::getpwuid(uid);
+  return entry != nullptr ? entry->pw_name : "uid " + std::to_string(uid);
+}
+
+std::optional<std::string> readText(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::optional<std::string> executableProblem(const std::filesystem::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::string("missing");
+  if (!S_ISREG(info.st_mode)) return std::string("not a regular file");
+  if (::access(path.c_str(), X_OK) != 0) return std::string("not executable");
+  return std::nullopt;
+}
+
+bool onSearchPath(const KnownBrowser& browser, const BrowserEnvironment& environment) {
+  for (const std::string& command : browser.commands) {
+    for (const auto& folder : environment.searchPath) {
+      if (::access((folder / command).c_str(), X_OK) == 0) return true;
+    }
+  }
+  return false;
+}
+
+doctor::RegistrationFacts registration(const KnownBrowser& browser, const std::string& hostName) {
+  doctor::RegistrationFacts facts{browser.name, hostName, {}, std::string("not read"), {}, {}};
+  const auto kind = browser.family == BrowserFamily::firefox ? doctor::BrowserKind::firefox
+                                                             : doctor::BrowserKind::chromium;
+  for (const auto& folder : browser.manifestFolders) {
+    const auto path = folder / (hostName + ".json");
+    if (const auto text = readText(path)) {
+      facts.manifestPath = path.string();
+      facts.manifest = doctor::readManifest(decodeJson(*text), hostName, kind);
+      break;
+    }
+  }
+  const auto* summary = std::get_if<doctor::ManifestSummary>(&facts.manifest);
+  if (summary == nullptr) return facts;
+  facts.executableProblem = executableProblem(summary->executable);
+  if (facts.executableProblem) return facts;
+  const HostSession session =
+      runHost(summary->executable,
+              doctor::browserArguments(kind, facts.manifestPath, summary->allowedIds.front()),
+              {std::string(doctor::kRoundTripMessage)});
+  facts.roundTripProblem = session.failure.empty()
+                               ? doctor::roundTripProblem(session.replies, session.exitStatus)
+                               : std::optional(session.failure);
+  return facts;
+}
+
+// The account of a TCP listener that accepts on 127.0.0.1:port, from /proc/net/tcp.
+std::optional<uid_t> listenerOwner(std::uint16_t port) {
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // the header
+  char wanted[16];
+  std::snprintf(wanted, sizeof wanted, ":%04X", port);
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits;
+    uid_t uid = 0;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid;
+    const bool loopbackOrAny = local.starts_with("0100007F") || local.starts_with("00000000");
+    if (state == "0A" && loopbackOrAny && local.ends_with(wanted)) return uid;
+  }
+  return std::nullopt;
+}
+
+// Nothing when a GET to the agent's address gets an HTTP status line within 2 s.
+std::optional<std::string> httpProblem(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return std::string("no socket");
+  timeval timeout{2, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::optional<std::string> problem;
+  const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  char head[16] = {};
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    problem = "cannot connect";
+  } else if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+             static_cast<ssize_t>(request.size())) {
+    problem = "cannot send a request";
+  } else if (::recv(fd, head, sizeof head - 1, MSG_WAITALL) < 7 ||
+             std::string_view(head).substr(0, 7) != "HTTP/1.") {
+    problem = "no HTTP status line within 2 s";
+  }
+  ::close(fd);
+  return problem;
+}
+
+}  // namespace
+
+doctor::PolicyFacts policyFacts(const std::filesystem::path& folder, std::string_view domain) {
+  const auto file = folder / (std::string(domain) + ".json");
+  doctor::PolicyFacts facts{file.string(), false, {}, {}};
+  std::error_code error;
+  facts.present = std::filesystem::exists(std::filesystem::symlink_status(file, error));
+  if (!facts.present) return facts;
+  ManagedPreferencesRead read = readManagedPreferences(file);
+  facts.untrustedReason = std::move(read.untrustedReason);
+  facts.contents = std::move(read.contents);
+  return facts;
+}
+
+doctor::AppGroupFacts appGroupFacts(const XdgDirectories& directories) {
+  const FilePreferenceStores stores(directories, {}, extensionBundleIdentifier);
+  const auto file = stores.suiteFolder(appGroupSuiteName) / "preferences.json";
+  doctor::AppGroupFacts facts{file.string(), false, {}, {}};
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0) return facts;
+  facts.present = true;
+  if (info.st_uid != ::geteuid()) {
+    facts.accessProblem = "owned by " + accountName(info.st_uid) + ", not by this user";
+  } else if ((info.st_mode & 077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", info.st_mode & 07777);
+    facts.accessProblem = std::string("open to other accounts (mode ") + mode + ")";
+  }
+  facts.contents = readPreferenceFile(file);
+  return facts;
+}
+
+std::vector<doctor::RegistrationFacts> registrationFacts(const BrowserEnvironment& environment) {
+  std::vector<doctor::RegistrationFacts> all;
+  for (const KnownBrowser& browser : knownBrowsers(environment)) {
+    bool hasManifest = false;
+    for (const auto& folder : browser.manifestFolders) {
+      for (const char* name : kHostNames) {
+        hasManifest =
+            hasManifest || std::filesystem::exists(folder / (std::string(name) + ".json"));
+      }
+    }
+    if (!hasManifest && !onSearchPath(browser, environment)) continue;
+    for (const char* name : kHostNames) all.push_back(registration(browser, name));
+  }
+  return all;
+}
+
+doctor::AgentFacts agentFacts(bool relay, const std::filesystem::path& host,
+                              const std::vector<std::string>& arguments) {
+  doctor::AgentFacts facts;
+  const std::optional<uid_t> owner = listenerOwner(kAgentPort);
+  facts.listening = owner.has_value();
+  if (!owner) return facts;
+  facts.owner = accountName(*owner);
+  // The relay sends its secret only to root's listener or the user's own.
+  if (*owner != 0 && *owner != ::geteuid()) {
+    facts.ownerProblem = "neither root nor this user (" + accountName(::geteuid()) + ")";
+    return facts;
+  }
+  facts.httpProblem = httpProblem(kAgentPort);
+  if (!relay || host.empty()) return facts;
+  facts.relayTried = true;
+  const HostSession session = runHost(
+      host, arguments, {R"({"type":"getToken","host":"com.ostrela.ldap_host","id":"doctor"})"});
+  facts.relayProblem = session.failure.empty()
+                           ? doctor::roundTripProblem(session.replies, session.exitStatus)
+                           : std::optional(session.failure);
+  return facts;
+}
+
+}  // namespace ostrela::linux_platform

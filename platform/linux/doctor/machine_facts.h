@@ -1,0 +1,33 @@
+// What the admin check reads from this machine, as facts for doctor/'s checks.
+// Each function reads files or starts processes; none writes anything.
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+#include "doctor/agent_checks.h"
+#include "doctor/app_group_checks.h"
+#include "doctor/policy_checks.h"
+#include "doctor/registration_checks.h"
+#include "platform/linux/browser_registrations.h"
+#include "platform/linux/xdg_directories.h"
+
+namespace ostrela::linux_platform {
+
+// The forced-preferences file of `domain` in `folder`, checked and read as the
+// extension and the host application do.
+doctor::PolicyFacts policyFacts(const std::filesystem::path& folder, std::string_view domain);
+
+doctor::AppGroupFacts appGroupFacts(const XdgDirectories& directories);
+
+// For every browser installed here (or with a manifest here), each host name:
+// the manifest the browser would use and, when it names a runnable host, one
+// round trip with the host started as that browser starts it.
+std::vector<doctor::RegistrationFacts> registrationFacts(const BrowserEnvironment& environment);
+
+// The listener on the agent's address and its account, an HTTP answer, and
+// with `relay` one getToken relayed by `host` (started with `arguments`).
+doctor::AgentFacts agentFacts(bool relay, const std::filesystem::path& host,
+                              const std::vector<std::string>& arguments);
+
+}  // namespace ostrela::linux_platform
