@@ -44,14 +44,13 @@ class ExtensionProcess : public ::testing::Test {
         std::string(R"({"agentRelaySecret":")") + kSecret + "\"}");
   }
 
-  void SetUp() override {
-    if (!canMountManagedPreferences()) GTEST_SKIP() << "needs root for a private mount namespace";
-  }
-
-  std::unique_ptr<HostProcess> start(std::vector<std::string> arguments = {
-                                         "chrome-extension://abcdefghijklmnop/"}) {
-    const Command command =
-        withManagedPreferences(folder.path() / "managed", OSTRELA_EXTENSION_PATH, arguments);
+  // With `forced`, in a mount namespace where folder/managed is the installed folder.
+  std::unique_ptr<HostProcess> start(
+      std::vector<std::string> arguments = {"chrome-extension://abcdefghijklmnop/"},
+      bool forced = false) {
+    const Command command = forced ? withManagedPreferences(folder.path() / "managed",
+                                                            OSTRELA_EXTENSION_PATH, arguments)
+                                   : Command{OSTRELA_EXTENSION_PATH, arguments};
     return std::make_unique<HostProcess>(
         command.executable, command.arguments,
         std::vector<std::string>{"XDG_CONFIG_HOME=" + (folder.path() / "home").string(),
@@ -75,6 +74,7 @@ class ExtensionProcess : public ::testing::Test {
 };
 
 TEST_F(ExtensionProcess, RepliesInCompletionOrderOnOneConnection) {
+  if (!canMountManagedPreferences()) GTEST_SKIP() << "needs root for a private mount namespace";
   agent.answer([](const RecordedRequest& request) {
     const auto message = decodeJson(request.body);
     const std::string id = *member(message, "id")->asString();
@@ -82,7 +82,7 @@ TEST_F(ExtensionProcess, RepliesInCompletionOrderOnOneConnection) {
     answer.delay = id == "slow" ? 400ms : 50ms;
     return answer;
   });
-  auto host = start();
+  auto host = start({"chrome-extension://abcdefghijklmnop/"}, true);
   host->writeFrame(relayed("getLdap", "slow"));
   host->writeFrame(relayed("getToken", "quick"));
   host->writeFrame(R"({"type":"getManagedConfig","id":"local"})");
@@ -176,6 +176,7 @@ TEST_F(ExtensionProcess, AgentReplyTooLargeForTheBrowserIsReplaced) {
 }
 
 TEST_F(ExtensionProcess, ForcedValuesOnlyFromRootsFilesInTheInstalledFolder) {
+  if (!canMountManagedPreferences()) GTEST_SKIP() << "needs root for a private mount namespace";
   const std::filesystem::path managed = folder.path() / "managed";
   const std::filesystem::path file = managed / kManagedFile;
   const std::string elsewhere = folder.write("elsewhere.json", R"({"organizationId":"org-1"})");
@@ -212,7 +213,7 @@ TEST_F(ExtensionProcess, ForcedValuesOnlyFromRootsFilesInTheInstalledFolder) {
     ::chmod(managed.c_str(), 0755);
     ::chmod(file.c_str(), 0644);
     c.prepare();
-    auto host = start();
+    auto host = start({"chrome-extension://abcdefghijklmnop/"}, true);
     host->writeFrame(R"({"type":"getManagedConfig","id":1})");
     host->closeInput();
     EXPECT_EQ(host->readFrame(5s).value_or("<none>"), c.reply) << c.name;
