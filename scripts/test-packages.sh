@@ -17,7 +17,6 @@ out=$(mktemp -d)
 lists=$(mktemp -d)
 trap 'rm -rf "$out" "$lists"' EXIT
 if [[ -n ${1:-} ]]; then cp "$1"/ostrela-*.deb "$out"; else scripts/build-packages.sh "$out"; fi
-cp "$out"/*.deb "${OSTRELA_KEEP_PACKAGES:-$out}"/ 2>/dev/null || true
 
 fail=0
 check() { if eval "$2"; then echo "ok    $1"; else echo "FAIL  $1"; fail=1; fi; }
