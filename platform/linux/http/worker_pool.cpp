@@ -24,7 +24,8 @@ class LazyPool {
     if (inFlight <= threads_.load(std::memory_order_acquire)) return;
     std::lock_guard lock(mutex_);
     const std::size_t running = threads_.load(std::memory_order_relaxed);
-    if (running >= inFlight || running >= maxThreads()) return;
+    // maxThreads() is at least two: the first thread starts without reading it.
+    if (running >= inFlight || (running > 0 && running >= maxThreads())) return;
     std::thread([this] { pool.attach(); }).detach();
     threads_.store(running + 1, std::memory_order_release);
   }
