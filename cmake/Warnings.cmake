@@ -26,10 +26,14 @@ endif()
 # Executables a browser starts once per message: load as little as possible.
 # Linked statically (no dynamic loader, no relocation of libc at each start),
 # so they must need neither NSS nor dlopen: no getpwnam/getpwuid, no
-# getaddrinfo, no iconv, no locales by name. The link warns when one creeps in.
+# getaddrinfo, no iconv, no locales by name. glibc's link warning for such a
+# call fails the build where warnings are errors.
 function(ostrela_fast_start target)
   if(NOT OSTRELA_SANITIZE)
     target_link_options(${target} PRIVATE -static -Wl,--gc-sections -Wl,-O1)
+    if(OSTRELA_WERROR)
+      target_link_options(${target} PRIVATE -Wl,--fatal-warnings)
+    endif()
   endif()
 endfunction()
 
