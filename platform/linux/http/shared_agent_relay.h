@@ -1,8 +1,9 @@
 // The process's one relay, as the executable's main wires it: built by its
 // first use (the first relayed message), exactly once even when first uses
-// race, and never destroyed, since detached tasks may still use it while the
-// process exits. Until then the process has no relay, no socket and no
-// worker thread; building it opens no socket and starts no thread either.
+// race, and kept as long as this object. The executable's main never returns
+// (it leaves with _exit while detached tasks may still run), so there it is
+// never destroyed. Until its first use the process has no relay, no socket
+// and no worker thread; building it opens no socket and starts no thread.
 #pragma once
 
 #include <memory>
@@ -25,7 +26,8 @@ class SharedAgentRelay {
 
   // Any thread.
   const AgentRelay& get() const {
-    std::call_once(once_, [this] { relay_ = new AgentRelay(baseURL_, stores_); });
+    std::call_once(once_,
+                   [this] { relay_ = std::make_unique<const AgentRelay>(baseURL_, stores_); });
     return *relay_;
   }
 
@@ -33,7 +35,7 @@ class SharedAgentRelay {
   std::optional<HttpUrl> baseURL_;
   std::shared_ptr<const PreferenceStores> stores_;
   mutable std::once_flag once_;
-  mutable const AgentRelay* relay_ = nullptr;  // never deleted
+  mutable std::unique_ptr<const AgentRelay> relay_;
 };
 
 }  // namespace ostrela::linux_platform
