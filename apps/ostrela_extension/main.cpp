@@ -4,24 +4,35 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 
+#include "extension/relay/agent_url.h"
 #include "extension/safari_web_extension_handler.h"
 #include "platform/linux/file_preference_stores.h"
-#include "platform/linux/http/agent_relay.h"
+#include "platform/linux/http/shared_agent_relay.h"
 #include "platform/linux/native_messaging/native_messaging_host.h"
 #include "platform/linux/native_messaging/pooled_agent_relay_tasks.h"
 #include "platform/linux/process_loggers.h"
+#include "platform/linux/process_setup.h"
 #include "shared/bundle_identifiers.h"
 
 int main() {
   using namespace ostrela;
   using namespace ostrela::linux_platform;
+  ignoreBrokenPipeSignal();
+  raiseDescriptorLimitToHardLimit();
+  shareOneMallocArena();
   const int protocolOutput = takeProtocolOutput();
+  // One set of preference stores: the requests' readers and the relay's secret.
   // Forced values only from root's files in the installed folder; an ignored one is logged.
-  const FilePreferenceStores stores(XdgDirectories::fromEnvironment(),
-                                    {.logger = &extensionLogger()}, extensionBundleIdentifier);
-  PooledAgentRelayTasks relayTasks(&AgentRelay::shared, extensionLogger());
-  const SafariWebExtensionHandler handler(stores, extensionLogger(), relayTasks);
+  const auto stores = std::make_shared<const FilePreferenceStores>(
+      XdgDirectories::fromEnvironment(), ManagedPreferencesSource{.logger = &extensionLogger()},
+      extensionBundleIdentifier);
+  // The agent at its fixed address; built by the first relayed message.
+  const SharedAgentRelay relay(agentBaseURL(), stores);
+  PooledAgentRelayTasks relayTasks([&relay]() -> const AgentRelay& { return relay.get(); },
+                                   extensionLogger());
+  const SafariWebExtensionHandler handler(*stores, extensionLogger(), relayTasks);
   const int status =
       runNativeMessagingHost(STDIN_FILENO, protocolOutput, handler, extensionLogger());
   // Worker threads may still be parked in the pool: leave without tearing it down.

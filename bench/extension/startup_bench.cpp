@@ -1,7 +1,8 @@
 // What a browser pays per message: a new host process for each
 // runtime.sendNativeMessage. Measures, side by side in one run and
 // interleaved, the time from spawn to the reply frame of OstrelaExtension and
-// of a minimal C program doing the same job; then replies per second on one
+// of minimal C programs doing the same job (linked statically and
+// dynamically); then replies per second on one
 // long-lived connection (runtime.connectNative) and peak memory.
 #include <algorithm>
 #include <chrono>
@@ -54,22 +55,33 @@ double percentile(std::vector<double> values, double p) {
   return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
 }
 
-void compare(const char* what, const std::string& baseline, const std::string& ours,
-             const std::string& message, const std::vector<std::string>& env, int runs) {
-  std::vector<double> base, mine;
-  long baseKiB = 0, mineKiB = 0;
-  for (int i = 0; i < runs; ++i) {  // interleaved, so both see the same machine
-    const Sample b = coldStart(baseline, message, env);
-    const Sample m = coldStart(ours, message, env);
-    base.push_back(b.milliseconds);
-    mine.push_back(m.milliseconds);
-    baseKiB = std::max(baseKiB, b.peakKiB);
-    mineKiB = std::max(mineKiB, m.peakKiB);
+struct Runs {
+  std::vector<double> milliseconds;
+  long peakKiB = 0;
+
+  void add(const Sample& sample) {
+    milliseconds.push_back(sample.milliseconds);
+    peakKiB = std::max(peakKiB, sample.peakKiB);
   }
-  const double ratio = percentile(mine, 0.5) / percentile(base, 0.5);
-  std::printf("%-34s %8.3f %8.3f %9ld | %8.3f %8.3f %9ld | %5.2fx\n", what, percentile(base, 0.5),
-              percentile(base, 0.9), baseKiB, percentile(mine, 0.5), percentile(mine, 0.9), mineKiB,
-              ratio);
+  double median() const { return percentile(milliseconds, 0.5); }
+};
+
+// Ours against the same job done by a minimal C program linked statically
+// (the floor: no loader) and dynamically, interleaved so that all three see
+// the same machine.
+void compare(const char* what, const std::string& staticBaseline,
+             const std::string& dynamicBaseline, const std::string& ours,
+             const std::string& message, const std::vector<std::string>& env, int runs) {
+  Runs floor, dynamic, mine;
+  for (int i = 0; i < runs; ++i) {
+    floor.add(coldStart(staticBaseline, message, env));
+    dynamic.add(coldStart(dynamicBaseline, message, env));
+    mine.add(coldStart(ours, message, env));
+  }
+  std::printf("%-18s %7.3f %6ld | %7.3f %6ld | %7.3f %7.3f %6ld | %5.2fx %5.2fx\n", what,
+              floor.median(), floor.peakKiB, dynamic.median(), dynamic.peakKiB, mine.median(),
+              percentile(mine.milliseconds, 0.9), mine.peakKiB, mine.median() / floor.median(),
+              mine.median() / dynamic.median());
 }
 
 void throughput(const char* what, const std::string& program, const std::string& message,
@@ -110,12 +122,12 @@ int main(int argc, char** argv) {
 
   std::printf("Cold start to the reply frame, %d runs each, interleaved (ms; peak memory KiB)\n",
               runs);
-  std::printf("%-34s %8s %8s %9s | %8s %8s %9s | %s\n", "", "C p50", "C p90", "C KiB", "ours p50",
-              "ours p90", "ours KiB", "ratio");
-  compare("getManagedConfig", OSTRELA_MINIMAL_HOST, OSTRELA_EXTENSION_PATH, kConfigMessage, env,
-          runs);
-  compare("relayed getToken", OSTRELA_MINIMAL_RELAY_HOST, OSTRELA_EXTENSION_PATH, kRelayMessage,
-          env, runs);
+  std::printf("%-18s %7s %6s | %7s %6s | %7s %7s %6s | %6s %6s\n", "", "C stat", "KiB", "C dyn",
+              "KiB", "ours", "ours90", "KiB", "/stat", "/dyn");
+  compare("getManagedConfig", OSTRELA_MINIMAL_HOST_STATIC, OSTRELA_MINIMAL_HOST,
+          OSTRELA_EXTENSION_PATH, kConfigMessage, env, runs);
+  compare("relayed getToken", OSTRELA_MINIMAL_RELAY_HOST_STATIC, OSTRELA_MINIMAL_RELAY_HOST,
+          OSTRELA_EXTENSION_PATH, kRelayMessage, env, runs);
   std::printf("\nOne long-lived connection (OstrelaExtension)\n");
   throughput("getManagedConfig", OSTRELA_EXTENSION_PATH, kConfigMessage, env, 20000);
   throughput("relayed getToken", OSTRELA_EXTENSION_PATH, kRelayMessage, env, 5000);

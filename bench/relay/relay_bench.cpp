@@ -27,6 +27,7 @@
 #include "platform/linux/file_preference_stores.h"
 #include "platform/linux/http/agent_relay.h"
 #include "platform/linux/http/listener_account.h"
+#include "platform/linux/process_setup.h"
 #include "shared/managed_configuration_key.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
@@ -255,6 +256,7 @@ int main(int argc, char** argv) {
   const int samples = argc > 1 ? std::atoi(argv[1]) : 20000;
   const int warmup = std::max(100, samples / 10);
   const std::string part = argc > 2 ? argv[2] : "";
+  linux_platform::shareOneMallocArena();  // as the extension's main does
 
   testing::TemporaryDirectory home;
   auto stores = std::make_shared<linux_platform::FilePreferenceStores>(

@@ -1,18 +1,19 @@
 #include "platform/linux/xdg_directories.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string_view>
+
+#include "platform/linux/passwd_file.h"
 
 namespace ostrela::linux_platform {
 namespace {
 
 std::filesystem::path homeDirectory() {
   if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
-  if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-    return entry->pw_dir;
+  if (const auto entry = passwdEntryForUid(::getuid()); entry && entry->home.is_absolute()) {
+    return entry->home;
   }
   return "/";
 }

@@ -7,20 +7,9 @@
 
 #include "extension/relay/agent_exchange.h"
 #include "extension/relay/relay_secret.h"
-#include "platform/linux/file_preference_stores.h"
 #include "platform/linux/http/http_session.h"
-#include "shared/bundle_identifiers.h"
 
 namespace ostrela::linux_platform {
-
-const AgentRelay& AgentRelay::shared() {
-  // Never deleted: detached tasks may still use it while the process exits.
-  static const AgentRelay* const relay =
-      new AgentRelay(agentBaseURL(), std::make_shared<FilePreferenceStores>(
-                                         XdgDirectories::fromEnvironment(),
-                                         ManagedPreferencesSource{}, extensionBundleIdentifier));
-  return *relay;
-}
 
 AgentRelay::AgentRelay(std::optional<HttpUrl> baseURL,
                        std::shared_ptr<const PreferenceStores> stores)
@@ -50,6 +39,7 @@ std::optional<std::string> AgentRelay::relaySecret() const {
 boost::asio::awaitable<NativeReply> AgentRelay::send(AgentRelayRequest request) const {
   boost::asio::thread_pool& pool = workerPool();
   if (pool.get_executor().running_in_this_thread()) co_return co_await exchange(std::move(request));
+  const PoolWork work;
   co_return co_await boost::asio::co_spawn(pool, exchange(std::move(request)),
                                            boost::asio::use_awaitable);
 }

@@ -2,15 +2,13 @@
 // identity and redaction messages their time budgets, the bearer secret, and
 // `send`. This header is light (no Beast, only <boost/asio/awaitable.hpp>).
 //
-// Threads: `shared()` may be called from any thread; the first call builds
-// the relay exactly once, even when calls race, and it is never destroyed.
-// Everything else is const and safe from any number of threads at once.
+// Threads: everything is const and safe from any number of threads at once.
 // `send` may be awaited from a coroutine on any executor: it moves to the
 // shared worker pool on entry, and the awaiting coroutine resumes on its own
 // executor. The extension entry starts one detached task per relayed message:
 //
 //   spawnDetached([request, completion]() -> boost::asio::awaitable<void> {
-//     NativeReply reply = co_await AgentRelay::shared().send(request);
+//     NativeReply reply = co_await relay.send(request);
 //     ...log the outcome, then complete the request with reply.payload...
 //   });
 #pragma once
@@ -36,13 +34,10 @@ class AgentRelay {
   static constexpr double kIdentityBudgetSeconds = 3.0;
   static constexpr double kRedactionBudgetSeconds = 10.0;
 
-  // The process's relay: http://127.0.0.1:47653, with the secret read from the
-  // App Group store under the XDG folders of the environment. Creating it opens
-  // no socket and starts no thread; the first exchange starts the worker pool.
-  static const AgentRelay& shared();
-
-  // A relay with sessions of the standard budgets; tests use it for another
-  // port or preference folders.
+  // A relay with sessions of the standard budgets, reading the secret from
+  // `stores`. Creating it opens no socket and starts no thread; the first
+  // exchange starts the worker pool. The executable's one relay is a
+  // SharedAgentRelay; tests make others for another port or folders.
   AgentRelay(std::optional<HttpUrl> baseURL, std::shared_ptr<const PreferenceStores> stores);
   // A relay with sessions of its own, for tests of shorter budgets.
   AgentRelay(std::optional<HttpUrl> baseURL, std::shared_ptr<const PreferenceStores> stores,

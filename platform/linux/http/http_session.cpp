@@ -199,6 +199,42 @@ asio::awaitable<error_code> sendRequest(tcp::socket& socket, const std::string& 
   co_return writeError;
 }
 
+// A connection attempt begun before the exchange's other objects exist.
+struct StartedConnect {
+  int descriptor = -1;
+  int error = 0;         // errno when the attempt failed at once
+  bool pending = false;  // EINPROGRESS: wait until the socket is writable
+};
+
+// Opens a non-blocking socket and starts connecting at once: the handshake
+// with the agent then overlaps the rest of the set-up (at a cold start, the
+// reactor's eventfd, epoll and timerfd). Close-on-exec: a process that starts
+// others does not hand them the connection.
+StartedConnect startConnect(const tcp::endpoint& endpoint) {
+  const int descriptor =
+      ::socket(endpoint.protocol().family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (descriptor < 0) return {-1, errno, false};
+  if (::connect(descriptor, endpoint.data(), static_cast<socklen_t>(endpoint.size())) == 0) {
+    return {descriptor, 0, false};
+  }
+  if (errno == EINPROGRESS) return {descriptor, 0, true};
+  const int error = errno;
+  ::close(descriptor);
+  return {-1, error, false};
+}
+
+// Waits for a pending connect to finish (or for the deadline to shut it down).
+asio::awaitable<error_code> finishConnect(tcp::socket& socket) {
+  auto [ec] = co_await socket.async_wait(tcp::socket::wait_write, kNoThrow);
+  if (ec) co_return ec;
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(socket.native_handle(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+    error = errno;
+  }
+  co_return error_code(error, boost::system::system_category());
+}
+
 using Parser = http::response_parser<http::string_body>;
 
 void resetParser(std::optional<Parser>& parser) {
@@ -208,32 +244,35 @@ void resetParser(std::optional<Parser>& parser) {
 }
 
 asio::awaitable<ConnectionResult> talk(Connection& connection, const AgentHttpRequest& request,
-                                       tcp::endpoint endpoint) {
+                                       tcp::endpoint endpoint,
+                                       std::optional<StartedConnect> started) {
   tcp::socket& socket = connection.socket;
   error_code ignored;
   if (!socket.is_open()) {
-    // Close-on-exec: a process that starts others does not hand them the connection.
-    const int descriptor = ::socket(endpoint.protocol().family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (descriptor < 0) {
-      co_return ConnectionResult{
-          failedIn(Phase::connecting, error_code(errno, boost::system::system_category()))};
+    if (!started) started = startConnect(endpoint);
+    if (started->descriptor < 0) {
+      co_return ConnectionResult{failedIn(
+          Phase::connecting, error_code(started->error, boost::system::system_category()))};
     }
-    if (socket.assign(endpoint.protocol(), descriptor, ignored); ignored) {
-      ::close(descriptor);
+    if (socket.assign(endpoint.protocol(), started->descriptor, ignored); ignored) {
+      ::close(started->descriptor);
       co_return ConnectionResult{failedIn(Phase::connecting, ignored)};
     }
+    // Told before its first operation, so that Asio does not set it once more.
+    socket.non_blocking(true, ignored);
     // Past the deadline already: the time-out replaces this outcome.
     if (!connection.attach()) co_return ConnectionResult{failure("")};
-    if (auto [ec] = co_await socket.async_connect(endpoint, kNoThrow); ec) {
-      co_return ConnectionResult{failedIn(Phase::connecting, ec)};
+    if (started->pending) {
+      if (error_code ec = co_await finishConnect(socket); ec) {
+        co_return ConnectionResult{failedIn(Phase::connecting, ec)};
+      }
     }
-    // Any account may listen while the agent is down: not a byte, secret or
-    // message, goes to a listener of an account we do not trust.
+    // Connected, nothing written yet. Any account may listen while the agent is
+    // down: not a byte, secret or message, goes to a listener we do not trust.
     if (auto refused = whyAgentListenerIsRefused(socket.native_handle())) {
       co_return ConnectionResult{failure(std::move(*refused))};
     }
     socket.set_option(tcp::no_delay(true), ignored);
-    socket.non_blocking(true, ignored);
   }
   if (error_code ec = co_await sendRequest(socket, requestHead(request), request.body); ec) {
     co_return ConnectionResult{failedIn(Phase::sending, ec)};
@@ -285,11 +324,13 @@ asio::awaitable<ConnectionResult> talk(Connection& connection, const AgentHttpRe
 }
 
 asio::awaitable<ConnectionResult> transact(Connection& connection, const AgentHttpRequest& request,
-                                           tcp::endpoint endpoint, Clock::time_point deadline,
+                                           tcp::endpoint endpoint,
+                                           std::optional<StartedConnect> started,
+                                           Clock::time_point deadline,
                                            std::chrono::nanoseconds budget) {
   if (connection.socket.is_open() && !stillIdle(connection.socket)) connection.close();
   connection.begin(deadline);
-  ConnectionResult result = co_await talk(connection, request, endpoint);
+  ConnectionResult result = co_await talk(connection, request, endpoint, started);
   // A time-out ends the exchange whatever came before it: an answer whose end
   // is the closing of the connection may have been cut short by the deadline.
   if (connection.finish()) {
@@ -330,10 +371,15 @@ asio::awaitable<HttpOutcome> HttpSession::exchange(const AgentHttpRequest& reque
   const asio::ip::address address = asio::ip::make_address(request.url.host(), addressError);
   if (addressError) co_return failure("the agent's host is not an IP address");
 
+  const tcp::endpoint endpoint(address, request.url.port());
   std::shared_ptr<Connection> connection = idle_->take();
-  if (!connection) connection = std::make_shared<Connection>();
-  ConnectionResult result = co_await transact(
-      *connection, request, tcp::endpoint(address, request.url.port()), deadline, budget_);
+  std::optional<StartedConnect> started;
+  if (!connection) {
+    started = startConnect(endpoint);  // before the connection's reactor objects are made
+    connection = std::make_shared<Connection>();
+  }
+  ConnectionResult result =
+      co_await transact(*connection, request, endpoint, started, deadline, budget_);
   if (result.reusable) idle_->give(std::move(connection));
   co_return std::move(result.outcome);
 }

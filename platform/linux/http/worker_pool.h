@@ -14,12 +14,25 @@ class thread_pool;
 
 namespace ostrela::linux_platform {
 
-// The pool, created on first use (thread-safe), with as many threads as the
-// machine has cores, at least two.
+// The pool, created on first use (thread-safe). Its threads start as work
+// needs them: one with the first task, another whenever more tasks are in
+// flight than threads run, up to as many as the machine has cores (at least
+// two). A cold start that relays one message so starts one thread, not two.
 boost::asio::thread_pool& workerPool();
 
-// Threads the pool runs: 0 until it is created.
+// Threads the pool runs: 0 until its first task.
 std::size_t workerThreadCount();
+
+// Counts work handed to the pool other than through spawnDetached (an
+// exchange awaited from another executor) as a task in flight while it lives,
+// so that a thread runs it.
+class PoolWork {
+ public:
+  PoolWork();
+  ~PoolWork();
+  PoolWork(const PoolWork&) = delete;
+  PoolWork& operator=(const PoolWork&) = delete;
+};
 
 // Starts `task()` as a detached coroutine on the pool and returns at once. Any
 // thread may call it. The task must not throw: nothing awaits it.

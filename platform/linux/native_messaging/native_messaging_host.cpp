@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <condition_variable>
-#include <csignal>
 #include <mutex>
 
 #include "core/json.h"
@@ -99,7 +98,6 @@ int runNativeMessagingHost(int inputFd, int outputFd, const SafariWebExtensionHa
 }
 
 int takeProtocolOutput() {
-  std::signal(SIGPIPE, SIG_IGN);
   const int protocol = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
   if (protocol < 0) return STDOUT_FILENO;
   ::dup2(STDERR_FILENO, STDOUT_FILENO);

@@ -16,7 +16,7 @@ int runNativeMessagingHost(int inputFd, int outputFd, const SafariWebExtensionHa
 
 // Keeps stdout for the protocol alone: returns a private descriptor for the
 // frames and points descriptor 1 at stderr, so that a stray write from any
-// library cannot corrupt the stream. Also stops SIGPIPE from killing the process.
+// library cannot corrupt the stream.
 int takeProtocolOutput();
 
 }  // namespace ostrela::linux_platform

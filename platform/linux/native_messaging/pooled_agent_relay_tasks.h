@@ -1,6 +1,8 @@
 // Relayed messages as detached coroutines on the shared worker pool.
 #pragma once
 
+#include <functional>
+
 #include "core/logger.h"
 #include "extension/agent_relay_tasks.h"
 
@@ -14,10 +16,10 @@ inline constexpr const char* kRelayTaskFailed = "The agent relay failed unexpect
 class PooledAgentRelayTasks : public AgentRelayTasks {
  public:
   // `relay` is called inside each task, so the relay (and the pool) are built
-  // by the first relayed message; AgentRelay::shared in the executable.
+  // by the first relayed message; SharedAgentRelay::get in the executable.
   // `logger` must outlive every task.
-  PooledAgentRelayTasks(const AgentRelay& (*relay)(), const Logger& logger)
-      : relay_(relay), logger_(logger) {}
+  PooledAgentRelayTasks(std::function<const AgentRelay&()> relay, const Logger& logger)
+      : relay_(std::move(relay)), logger_(logger) {}
 
   // Any thread; returns at once. `finish` runs on a worker thread, also when
   // the relay throws: nothing awaits a detached task, so an exception is
@@ -25,7 +27,7 @@ class PooledAgentRelayTasks : public AgentRelayTasks {
   void startDetached(AgentRelayRequest request, std::function<void(NativeReply)> finish) override;
 
  private:
-  const AgentRelay& (*relay_)();
+  std::function<const AgentRelay&()> relay_;
   const Logger& logger_;
 };
 

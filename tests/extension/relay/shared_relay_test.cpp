@@ -1,13 +1,15 @@
-// The process's own relay on the agent's real port. Each test runs in a
-// process of its own (CTest), so the relay is first used here.
+// The process's own relay on the agent's real port, wired as the executable's
+// main wires it. Each test runs in a process of its own (CTest), so the worker
+// pool is first used here.
 #include <dirent.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <future>
 #include <thread>
 
 #include "extension/relay/relay_secret.h"
-#include "platform/linux/http/agent_relay.h"
+#include "platform/linux/file_preference_stores.h"
+#include "platform/linux/http/shared_agent_relay.h"
 #include "shared/managed_configuration_key.h"
 #include "tests/extension/relay/relay_test_helpers.h"
 #include "tests/support/test_agent.h"
@@ -16,6 +18,7 @@ namespace ostrela::testing {
 namespace {
 
 using linux_platform::AgentRelay;
+using linux_platform::SharedAgentRelay;
 
 // Entries of a /proc/self folder: threads ("task") or open files ("fd").
 std::size_t countEntries(const char* folder) {
@@ -28,7 +31,10 @@ std::size_t countEntries(const char* folder) {
 
 TEST(SharedAgentRelay, BuiltOnceOnFirstUseWithoutThreadsOrSocketsThenRelaysOnTheAgentPort) {
   TemporaryDirectory home;
-  ::setenv("XDG_CONFIG_HOME", (home.path() / "config").c_str(), 1);
+  const auto stores = std::make_shared<linux_platform::FilePreferenceStores>(
+      linux_platform::XdgDirectories{home.path() / "config"},
+      linux_platform::ManagedPreferencesSource{home.path() / "managed", false}, kExtensionDomain);
+  const SharedAgentRelay shared(agentBaseURL(), stores);
 
   // A sanitizer's runtime may start a thread of its own with the first thread.
   std::thread([] {}).join();
@@ -36,22 +42,20 @@ TEST(SharedAgentRelay, BuiltOnceOnFirstUseWithoutThreadsOrSocketsThenRelaysOnThe
   const std::size_t filesBefore = countEntries("/proc/self/fd");
   std::vector<const AgentRelay*> seen(8);
   std::vector<std::thread> racers;
-  for (auto& slot : seen) racers.emplace_back([&slot] { slot = &AgentRelay::shared(); });
+  for (auto& slot : seen) racers.emplace_back([&slot, &shared] { slot = &shared.get(); });
   for (auto& racer : racers) racer.join();
   for (const AgentRelay* relay : seen) EXPECT_EQ(relay, seen[0]);
   EXPECT_EQ(countEntries("/proc/self/task"), threadsBefore);
   EXPECT_EQ(countEntries("/proc/self/fd"), filesBefore);
   EXPECT_EQ(linux_platform::workerThreadCount(), 0u);
 
-  const AgentRelay& relay = AgentRelay::shared();
+  const AgentRelay& relay = shared.get();
   ASSERT_TRUE(relay.baseURL());
   EXPECT_EQ(relay.baseURL()->absoluteString(), "http://127.0.0.1:47653");
-  EXPECT_EQ(&relay.identitySession(), &AgentRelay::shared().identitySession());
 
-  // Written from outside the relay, as whatever provisions the secret would.
-  linux_platform::FilePreferenceStores(linux_platform::XdgDirectories::fromEnvironment(), {},
-                                       kExtensionDomain)
-      .suiteForWriting(appGroupSuiteName)
+  // Written from outside the relay, as whatever provisions the secret would,
+  // into the stores that main built: the relay has no second set of its own.
+  stores->suiteForWriting(appGroupSuiteName)
       ->setObjectForKey(AnyValue("agent-secret"), kAgentRelaySecretKey);
   EXPECT_EQ(relay.relaySecret(), "agent-secret");
 
@@ -62,14 +66,25 @@ TEST(SharedAgentRelay, BuiltOnceOnFirstUseWithoutThreadsOrSocketsThenRelaysOnThe
   ASSERT_EQ(agent.requests().size(), 1u);
   EXPECT_EQ(*agent.requests()[0].header("Host"), "127.0.0.1:47653");
   EXPECT_EQ(*agent.requests()[0].header("Authorization"), "Bearer agent-secret");
-  EXPECT_GE(linux_platform::workerThreadCount(), 2u);
+  EXPECT_EQ(linux_platform::workerThreadCount(), 1u) << "one exchange at a time needs one thread";
+
+  // A second exchange in flight gets a second thread.
+  auto slow = AgentAnswer::json(200, R"({"ok":true})");
+  slow.delay = std::chrono::milliseconds(300);
+  agent.answer(slow);
+  auto first = std::async(std::launch::async,
+                          [&] { return sendAndWait(relay, relayRequest("getLdap", AnyValue(1))); });
+  EXPECT_TRUE(sendAndWait(relay, relayRequest("getLdap", AnyValue(2))).fromAgent);
+  EXPECT_TRUE(first.get().fromAgent);
+  EXPECT_EQ(linux_platform::workerThreadCount(), 2u);
 }
 
 TEST(SharedAgentRelay, NothingListeningOnTheAgentPort) {
   TemporaryDirectory home;
-  ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
-  const NativeReply reply =
-      sendAndWait(AgentRelay::shared(), relayRequest("getToken", AnyValue("t")));
+  const SharedAgentRelay shared(
+      agentBaseURL(), std::make_shared<linux_platform::FilePreferenceStores>(
+                          linux_platform::XdgDirectories{home.path(), {}}, kExtensionDomain));
+  const NativeReply reply = sendAndWait(shared.get(), relayRequest("getToken", AnyValue("t")));
   EXPECT_EQ(reply.payload, errorReply("The Ostrela agent is not reachable at "
                                       "http://127.0.0.1:47653: the connection was refused",
                                       AnyValue("t"))
