@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   } else {
     browser = std::make_unique<LinuxBrowserIntegration>(
         std::string(kExtensionIdentifier),
-        std::vector<std::string>{"com.ostrela.ldap_host", "com.ostrela.redaction_host"},
+        std::vector<std::string>{std::string(kIdentityHost), std::string(kRedactionHost)},
         BrowserEnvironment::fromEnvironment());
   }
 

@@ -10,13 +10,14 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/host_process.h"
+#include "platform/linux/native_messaging/host_process.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
 namespace {
 
 using namespace ostrela::testing;
+using ostrela::linux_platform::HostProcess;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 

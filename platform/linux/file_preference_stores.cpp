@@ -187,6 +187,10 @@ std::filesystem::path FilePreferenceStores::suiteFolder(std::string_view suiteNa
   return directories_.configHome / "ostrela" / "group-containers" / std::string(suiteName);
 }
 
+std::filesystem::path FilePreferenceStores::suiteFile(std::string_view suiteName) const {
+  return suiteFolder(suiteName) / kSuiteFileName;
+}
+
 std::shared_ptr<ManagedPreferenceDomain> FilePreferenceStores::standardUserDefaults() const {
   return std::make_shared<StandardPreferenceDomain>(
       readPreferenceFile(managedFile()).value_or(AnyMap{}),

@@ -7,7 +7,6 @@
 #include <string_view>
 
 namespace ostrela::linux_platform {
-namespace {
 
 std::filesystem::path homeDirectory() {
   if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
@@ -16,8 +15,6 @@ std::filesystem::path homeDirectory() {
   }
   return "/";
 }
-
-}  // namespace
 
 std::vector<std::filesystem::path> absoluteFolders(std::string_view list) {
   std::vector<std::filesystem::path> folders;

@@ -5,8 +5,10 @@
 #include <thread>
 
 #include "core/json.h"
+#include "platform/linux/file_preference_stores.h"
 #include "platform/linux/native_messaging/frame_codec.h"
 #include "platform/linux/native_messaging/host_process.h"
+#include "shared/managed_configuration_key.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
@@ -27,10 +29,9 @@ class ExtensionProcess : public ::testing::Test {
   ExtensionProcess() {
     folder.write("etc/ostrela/managed-preferences/com.ostrela.safari-extension.extension.json",
                  R"({"organizationId":"org-1"})");
-    folder.write(
-        "home/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension/"
-        "preferences.json",
-        std::string(R"({"agentRelaySecret":")") + kSecret + "\"}");
+    folder.write(linux_platform::FilePreferenceStores({folder.path() / "home", {}}, "")
+                     .suiteFile(appGroupSuiteName),
+                 std::string(R"({"agentRelaySecret":")") + kSecret + "\"}");
   }
 
   std::unique_ptr<HostProcess> start(std::vector<std::string> arguments = {
