@@ -9,11 +9,10 @@
 
 #include "core/any_value.h"
 #include "extension/native_reply.h"
+#include "shared/bundle_identifiers.h"
 
 namespace ostrela {
 
-inline constexpr std::string_view kIdentityHost = "com.ostrela.ldap_host";
-inline constexpr std::string_view kRedactionHost = "com.ostrela.redaction_host";
 inline constexpr std::string_view kAgentMessagePath = "/browser-extension/native-message";
 
 // Chooses the session, and so the time budget, of an agent exchange.

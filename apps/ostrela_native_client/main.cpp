@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/linux/native_messaging/native_host_client.h"
+#include "shared/bundle_identifiers.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ std::optional<std::chrono::milliseconds> parseSeconds(std::string_view text) {
 
 int main(int argc, char** argv) {
   using namespace ostrela::linux_platform;
-  std::string host = "com.ostrela.ldap_host";
+  std::string host(ostrela::kIdentityHost);
   std::string executable;
   std::string origin = "chrome-extension://ostrela-native-client/";
   std::chrono::milliseconds timeout = kDefaultHostTimeout;

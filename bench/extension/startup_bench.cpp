@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/native_messaging/frame_codec.h"
 #include "platform/linux/native_messaging/host_process.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
@@ -19,7 +18,6 @@
 namespace {
 
 using namespace ostrela::testing;
-using ostrela::linux_platform::encodeFrame;
 using ostrela::linux_platform::HostProcess;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;

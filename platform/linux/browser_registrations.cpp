@@ -86,8 +86,7 @@ std::optional<std::string> settingsPageFromManifest(const std::filesystem::path&
 
 BrowserEnvironment BrowserEnvironment::fromEnvironment() {
   BrowserEnvironment environment;
-  const char* home = std::getenv("HOME");
-  environment.home = home != nullptr && home[0] == '/' ? home : "/";
+  environment.home = homeDirectory();
   environment.configHome = XdgDirectories::fromEnvironment().configHome;
   environment.systemRoot = "/";
   // The system's folders of programs, not $PATH: no variable chooses the program started.

@@ -188,6 +188,10 @@ std::filesystem::path FilePreferenceStores::suiteFolder(std::string_view suiteNa
   return directories_.configHome / "ostrela" / "group-containers" / std::string(suiteName);
 }
 
+std::filesystem::path FilePreferenceStores::suiteFile(std::string_view suiteName) const {
+  return suiteFolder(suiteName) / kSuiteFileName;
+}
+
 std::shared_ptr<ManagedPreferenceDomain> FilePreferenceStores::standardUserDefaults() const {
   const std::filesystem::path managed = managedFile();
   ManagedPreferencesRead forced = readManagedPreferences(managed, managed_.checkOwnership);

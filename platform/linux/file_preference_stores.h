@@ -92,6 +92,7 @@ class FilePreferenceStores : public PreferenceStores {
   std::filesystem::path managedFile() const;
   std::filesystem::path ownFile() const;
   std::filesystem::path suiteFolder(std::string_view suiteName) const;
+  std::filesystem::path suiteFile(std::string_view suiteName) const;
 
  private:
   XdgDirectories directories_;

@@ -8,24 +8,10 @@
 #include <string>
 
 #include "core/json.h"
+#include "platform/linux/file_descriptor.h"
 
 namespace ostrela::linux_platform {
 namespace {
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 bool writeAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -83,7 +69,7 @@ bool replaceFileAtomically(const std::filesystem::path& path, std::string_view c
   if (fd.get() < 0) return false;
   const bool written = ::fchmod(fd.get(), S_IRUSR | S_IWUSR) == 0 && writeAll(fd.get(), contents) &&
                        ::fsync(fd.get()) == 0;
-  const bool closed = ::close(fd.release()) == 0;
+  const bool closed = fd.reset() == 0;
   if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
     ::unlink(temporary.c_str());
     return false;

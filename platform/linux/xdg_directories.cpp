@@ -8,7 +8,6 @@
 #include "platform/linux/passwd_file.h"
 
 namespace ostrela::linux_platform {
-namespace {
 
 std::filesystem::path homeDirectory() {
   if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
@@ -17,8 +16,6 @@ std::filesystem::path homeDirectory() {
   }
   return "/";
 }
-
-}  // namespace
 
 std::vector<std::filesystem::path> absoluteFolders(std::string_view list) {
   std::vector<std::filesystem::path> folders;

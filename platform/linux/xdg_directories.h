@@ -13,6 +13,10 @@ namespace ostrela::linux_platform {
 // empty and relative entries are skipped.
 std::vector<std::filesystem::path> absoluteFolders(std::string_view list);
 
+// The account's home folder: $HOME when it is absolute, else the password
+// database's entry, else "/".
+std::filesystem::path homeDirectory();
+
 struct XdgDirectories {
   // $XDG_CONFIG_HOME, default ~/.config.
   std::filesystem::path configHome;

@@ -9,7 +9,9 @@
 #include <thread>
 
 #include "core/json.h"
+#include "platform/linux/file_preference_stores.h"
 #include "platform/linux/native_messaging/host_process.h"
+#include "shared/managed_configuration_key.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
@@ -56,10 +58,9 @@ long procStatus(pid_t pid, const char* field) {
 class ExtensionFaults : public ::testing::Test {
  protected:
   ExtensionFaults() {
-    folder.write(
-        "home/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension/"
-        "preferences.json",
-        std::string(R"({"agentRelaySecret":")") + kSecret + "\"}");
+    folder.write(linux_platform::FilePreferenceStores({folder.path() / "home", {}}, "")
+                     .suiteFile(appGroupSuiteName),
+                 std::string(R"({"agentRelaySecret":")") + kSecret + "\"}");
   }
   std::unique_ptr<HostProcess> start(std::vector<std::string> extraEnvironment = {}) {
     std::vector<std::string> env{"XDG_CONFIG_HOME=" + (folder.path() / "home").string(),

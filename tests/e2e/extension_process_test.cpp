@@ -9,9 +9,11 @@
 #include <thread>
 
 #include "core/json.h"
+#include "platform/linux/file_preference_stores.h"
 #include "platform/linux/managed_preferences_trust.h"
 #include "platform/linux/native_messaging/frame_codec.h"
 #include "platform/linux/native_messaging/host_process.h"
+#include "shared/managed_configuration_key.h"
 #include "tests/support/managed_namespace.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
@@ -38,10 +40,10 @@ class ExtensionProcess : public ::testing::Test {
     // What any user could write: it must have no effect.
     folder.write(std::string("forged/ostrela/managed-preferences/") + kManagedFile,
                  R"({"organizationId":"forged","apiToken":"forged"})");
-    folder.write(
-        "home/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension/"
-        "preferences.json",
-        std::string(R"({"agentRelaySecret":")") + kSecret + "\"}");
+    folder.write(linux_platform::FilePreferenceStores(
+                     {folder.path() / "home"}, {folder.path() / "managed", false}, "")
+                     .suiteFile(appGroupSuiteName),
+                 std::string(R"({"agentRelaySecret":")") + kSecret + "\"}");
   }
 
   // With `forced`, in a mount namespace where folder/managed is the installed folder.

@@ -27,9 +27,6 @@ using linux_platform::XdgDirectories;
 using ::testing::ElementsAre;
 using ::testing::UnorderedElementsAre;
 
-constexpr const char* kSuiteFile =
-    "home/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension/preferences.json";
-
 class FilePublicationTest : public ::testing::Test {
  protected:
   XdgDirectories directories() const { return {temp_.path() / "home"}; }
@@ -51,7 +48,7 @@ class FilePublicationTest : public ::testing::Test {
   }
 
   std::optional<AnyValue> suiteFile() const {
-    std::ifstream in(temp_.path() / kSuiteFile);
+    std::ifstream in(kSuiteFile);
     std::stringstream text;
     text << in.rdbuf();
     return decodeJson(text.str());
@@ -60,6 +57,7 @@ class FilePublicationTest : public ::testing::Test {
   std::vector<std::string> messages() const { return sink_.messages(); }
 
   testing::TemporaryDirectory temp_;
+  const std::filesystem::path kSuiteFile = hostStores().suiteFile(appGroupSuiteName);
   testing::RecordingLogSink sink_;
   Logger logger_{"com.ostrela.safari-extension", "managed-config", sink_, {.debugEnabled = true}};
 };
@@ -82,15 +80,14 @@ TEST_F(FilePublicationTest, MirrorsForcedValuesIntoAnOwnerOnlySuiteFileAndKeepsT
   onDisk.set("agentRelaySecret", "s3cret");
   EXPECT_EQ(suiteFile(), AnyValue(onDisk));
   struct stat info {};
-  ASSERT_EQ(::stat((temp_.path() / kSuiteFile).c_str(), &info), 0);
+  ASSERT_EQ(::stat(kSuiteFile.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   EXPECT_THAT(messages(),
               UnorderedElementsAre("Published and read back 3 managed key(s) via the App Group"));
 
   // Atomic replacement leaves no temporary file behind.
   std::vector<std::string> names;
-  for (const auto& entry :
-       std::filesystem::directory_iterator((temp_.path() / kSuiteFile).parent_path())) {
+  for (const auto& entry : std::filesystem::directory_iterator(kSuiteFile.parent_path())) {
     names.push_back(entry.path().filename().string());
   }
   EXPECT_THAT(names, UnorderedElementsAre("preferences.json", ".preferences.lock"));
@@ -129,7 +126,7 @@ TEST_F(FilePublicationTest, SuiteThatCannotBeCreatedIsUnavailable) {
 TEST_F(FilePublicationTest, WritesThatNeverReachTheFileAreAMismatch) {
   forceInHost(R"({"organizationName": "Org", "machineId": "m-1"})");
   // A folder in place of the suite's file: the store opens, but no write can replace it.
-  std::filesystem::create_directories(temp_.path() / kSuiteFile);
+  std::filesystem::create_directories(kSuiteFile);
   launch();
   EXPECT_THAT(messages(), UnorderedElementsAre(
                               "App Group bridge mismatch: published 2 managed key(s) to "
@@ -138,7 +135,7 @@ TEST_F(FilePublicationTest, WritesThatNeverReachTheFileAreAMismatch) {
 
 TEST_F(FilePublicationTest, AStoreThatCannotBeReadOrLockedIsLeftUntouched) {
   forceInHost(R"({"organizationName": "Org"})");
-  const std::filesystem::path file = temp_.path() / kSuiteFile;
+  const std::filesystem::path file = kSuiteFile;
   const std::filesystem::path lock = file.parent_path() / ".preferences.lock";
   struct Case {
     const char* contents;

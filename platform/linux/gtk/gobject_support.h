@@ -15,6 +15,41 @@ To* as(From* instance) {
   return reinterpret_cast<To*>(instance);
 }
 
+// Owns one reference to a GObject of type T; copies take references of their
+// own. Main thread only, as the objects it holds are GTK's and WebKit's.
+template <typename T>
+class GObjectPtr {
+ public:
+  GObjectPtr() = default;
+  // Takes over a reference the caller owns, such as a constructor's.
+  static GObjectPtr adopt(T* object) {
+    GObjectPtr owner;
+    owner.object_ = object;
+    return owner;
+  }
+  // Takes a reference of its own.
+  static GObjectPtr retain(T* object) {
+    if (object != nullptr) g_object_ref(object);
+    return adopt(object);
+  }
+  GObjectPtr(const GObjectPtr& other) : GObjectPtr(retain(other.object_)) {}
+  GObjectPtr(GObjectPtr&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  GObjectPtr& operator=(GObjectPtr other) noexcept {
+    std::swap(object_, other.object_);
+    return *this;
+  }
+  ~GObjectPtr() { reset(); }
+
+  T* get() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+  void reset() {
+    if (object_ != nullptr) g_object_unref(std::exchange(object_, nullptr));
+  }
+
+ private:
+  T* object_ = nullptr;
+};
+
 template <typename Handler>
 gulong connectSignal(gpointer instance, const char* signal, Handler handler, gpointer data) {
   return g_signal_connect_data(instance, signal, reinterpret_cast<GCallback>(handler), data,

@@ -68,19 +68,17 @@ void onActivate(GApplication* application, gpointer data) {
     return fail(application, run, "missing " + page.string());
 
   g_type_ensure(webkit_web_view_get_type());  // named in the interface description
-  GtkBuilder* builder = gtk_builder_new();
+  const auto builder = GObjectPtr<GtkBuilder>::adopt(gtk_builder_new());
   GError* error = nullptr;
   const std::filesystem::path description = run.resourceFolder / kWindowDescriptionFile;
-  if (!gtk_builder_add_from_file(builder, description.c_str(), &error)) {
+  if (!gtk_builder_add_from_file(builder.get(), description.c_str(), &error)) {
     fail(application, run, error->message);
     g_error_free(error);
-    g_object_unref(builder);
     return;
   }
-  GObject* window = gtk_builder_get_object(builder, "window");
-  GObject* webView = gtk_builder_get_object(builder, "webView");
+  GObject* window = gtk_builder_get_object(builder.get(), "window");
+  GObject* webView = gtk_builder_get_object(builder.get(), "webView");
   if (!isA(window, gtk_window_get_type()) || !isA(webView, webkit_web_view_get_type())) {
-    g_object_unref(builder);
     return fail(application, run, description.string() + " lacks the window or its web view");
   }
   gtk_window_set_application(as<GtkWindow>(window), as<GtkApplication>(application));
@@ -88,7 +86,6 @@ void onActivate(GApplication* application, gpointer data) {
   run.controller->setWebView(as<WebKitWebView>(webView));
   run.controller->viewDidLoad();
   gtk_window_present(as<GtkWindow>(window));
-  g_object_unref(builder);
 }
 
 }  // namespace
@@ -96,7 +93,9 @@ void onActivate(GApplication* application, gpointer data) {
 int runHostApplication(int argc, char** argv, AppDelegate& delegate, BrowserIntegration& browser,
                        const std::filesystem::path& resourceFolder) {
   HostRun run{delegate, browser, resourceFolder, nullptr};
-  GtkApplication* application = gtk_application_new(kHostApplicationId, G_APPLICATION_NON_UNIQUE);
+  const auto owner = GObjectPtr<GtkApplication>::adopt(
+      gtk_application_new(kHostApplicationId, G_APPLICATION_NON_UNIQUE));
+  GtkApplication* application = owner.get();
   connectSignal(application, "startup", &onStartup, &run);
   connectSignal(application, "activate", &onActivate, &run);
   connectSignal(application, "shutdown", &onShutdown, &run);
@@ -107,7 +106,6 @@ int runHostApplication(int argc, char** argv, AppDelegate& delegate, BrowserInte
   }
   const int status = g_application_run(as<GApplication>(application), argc, argv);
   for (const guint source : signalSources) g_source_remove(source);
-  g_object_unref(application);
   return run.status != 0 ? run.status : status;
 }
 

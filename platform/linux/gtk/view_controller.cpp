@@ -20,28 +20,24 @@ ViewController::ViewController(BrowserIntegration& browser, std::filesystem::pat
                                GApplication* application)
     : browser_(browser),
       resourceFolder_(std::move(resourceFolder)),
-      application_(as<GApplication>(g_object_ref(application))) {}
+      application_(GObjectPtr<GApplication>::retain(application)) {}
 
 ViewController::~ViewController() {
-  if (webView_ != nullptr) {
-    g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(webView_), this);
-    g_signal_handlers_disconnect_by_data(webView_, this);
-    g_object_unref(webView_);
+  if (webView_) {
+    g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(webView()), this);
+    g_signal_handlers_disconnect_by_data(webView(), this);
   }
-  g_object_unref(application_);
 }
 
 void ViewController::setWebView(WebKitWebView* webView) {
-  if (webView != nullptr) g_object_ref(webView);
-  if (webView_ != nullptr) g_object_unref(webView_);
-  webView_ = webView;
+  webView_ = GObjectPtr<WebKitWebView>::retain(webView);
 }
 
 void ViewController::viewDidLoad() {
-  connectSignal(webView_, "load-changed", &onLoadChanged, this);
-  connectSignal(webView_, "load-failed", &onLoadFailed, this);
+  connectSignal(webView(), "load-changed", &onLoadChanged, this);
+  connectSignal(webView(), "load-failed", &onLoadFailed, this);
 
-  WebKitUserContentManager* contentManager = webkit_web_view_get_user_content_manager(webView_);
+  WebKitUserContentManager* contentManager = webkit_web_view_get_user_content_manager(webView());
   const std::string handler(kScriptMessageHandler);
   connectSignal(contentManager, ("script-message-received::" + handler).c_str(), &onScriptMessage,
                 this);
@@ -52,7 +48,7 @@ void ViewController::viewDidLoad() {
   // page may use every file in its folder without a grant.
   const std::filesystem::path page = resourceFolder_ / pageFileName();
   gchar* uri = g_filename_to_uri(page.c_str(), nullptr, nullptr);
-  webkit_web_view_load_uri(webView_, uri);
+  webkit_web_view_load_uri(webView(), uri);
   g_free(uri);
 }
 
@@ -74,7 +70,7 @@ void ViewController::webViewDidFinishNavigation(WebKitWebView* webView) {
 
 void ViewController::didReceiveScriptMessage(std::string_view body) {
   if (body != kOpenPreferencesMessage) return;
-  GApplication* application = as<GApplication>(g_object_ref(application_));
+  GApplication* application = as<GApplication>(g_object_ref(application_.get()));
   browser_.showPreferencesForExtension(kExtensionIdentifier,
                                        [application](std::optional<BrowserIntegrationError>) {
                                          // The application quits whether or not the settings could

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "host/browser_integration.h"
+#include "platform/linux/gtk/gobject_support.h"
 
 typedef struct _GApplication GApplication;
 typedef struct _WebKitWebView WebKitWebView;
@@ -25,7 +26,7 @@ class ViewController {
 
   // The outlet the window's interface description provides; held strongly.
   void setWebView(WebKitWebView* webView);
-  WebKitWebView* webView() const { return webView_; }
+  WebKitWebView* webView() const { return webView_.get(); }
 
   // Connects the web view and loads the page, granting it read access to the resource folder.
   void viewDidLoad();
@@ -46,8 +47,8 @@ class ViewController {
  private:
   BrowserIntegration& browser_;
   std::filesystem::path resourceFolder_;
-  GApplication* application_;         // strong reference
-  WebKitWebView* webView_ = nullptr;  // strong reference
+  GObjectPtr<GApplication> application_;
+  GObjectPtr<WebKitWebView> webView_;
   bool navigationFailed_ = false;
 };
 

@@ -21,15 +21,14 @@ namespace {
 constexpr const char* kDomain = "com.ostrela.safari-extension.extension";
 const std::string kManaged = std::string("managed/") + kDomain + ".json";
 const std::string kOwn = std::string("ostrela/preferences/") + kDomain + ".json";
-const std::string kSuite =
-    "home/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension/preferences.json";
 
 class FileStores : public ::testing::Test {
  protected:
   testing::TemporaryDirectory dir;
   FilePreferenceStores stores{
       XdgDirectories{dir.path() / "home"}, {dir.path() / "managed", false}, kDomain};
-  AnyMap suiteFile() const { return readPreferenceFile(dir.path() / kSuite).value_or(AnyMap{}); }
+  const std::filesystem::path kSuite = stores.suiteFile(appGroupSuiteName);
+  AnyMap suiteFile() const { return readPreferenceFile(kSuite).value_or(AnyMap{}); }
 };
 
 TEST_F(FileStores, ForcedLayerCoversTheOwnValues) {
@@ -78,12 +77,11 @@ TEST_F(FileStores, WritesKeepOtherKeysAndLeaveAnOwnerOnlyFile) {
   EXPECT_EQ(suiteFile(), (AnyMap{{"agentRelaySecret", "s3cret"}, {"organizationName", "Acme"}}));
   EXPECT_EQ(suite->objectForKey("organizationName"), AnyValue("Acme"));
   struct stat info {};
-  ASSERT_EQ(::stat((dir.path() / kSuite).c_str(), &info), 0);
+  ASSERT_EQ(::stat(kSuite.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   // No temporary files are left behind.
   std::size_t entries = 0;
-  for (const auto& entry :
-       std::filesystem::directory_iterator((dir.path() / kSuite).parent_path())) {
+  for (const auto& entry : std::filesystem::directory_iterator(kSuite.parent_path())) {
     entries += entry.path().filename().string().starts_with("preferences.json.") ? 1 : 0;
   }
   EXPECT_EQ(entries, 0u);

@@ -20,6 +20,7 @@
 #include "platform/linux/gtk/gobject_support.h"
 #include "platform/linux/gtk/host_application.h"
 #include "tests/support/scripted_browser_integration.h"
+#include "shared/managed_configuration_key.h"
 #include "tests/support/temporary_directory.h"
 
 namespace ostrela::linux_platform {
@@ -32,9 +33,6 @@ using ::testing::StartsWith;
 constexpr const char* kStateQuery = "getStateOfExtension com.ostrela.safari-extension.extension";
 constexpr const char* kShowSettings =
     "showPreferencesForExtension com.ostrela.safari-extension.extension";
-constexpr const char* kSuiteFile =
-    "config/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension/"
-    "preferences.json";
 
 // Runs the main context, nested in the application's, until `done` or the time is up.
 bool iterateUntil(const std::function<bool()>& done, double seconds = 10) {
@@ -280,6 +278,8 @@ class HostWindowTest : public ::testing::Test {
   }
 
   testing::TemporaryDirectory temp_;
+  const std::filesystem::path kSuiteFile =
+      FilePreferenceStores({temp_.path() / "config", {}}, "").suiteFile(appGroupSuiteName);
   LaunchSink sink_;
 };
 
@@ -307,7 +307,7 @@ TEST_F(HostWindowTest, PublishesAtLaunchShowsTheEnabledStateAndQuitsWhenClosed) 
                           StartsWith("debug Publication took ")));
   EXPECT_TRUE(sink_.onMainThread);
   EXPECT_EQ(sink_.windowsAtPublication, 0u);
-  std::ifstream in(temp_.path() / kSuiteFile);
+  std::ifstream in(kSuiteFile);
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(decodeJson(text), AnyValue(AnyMap{{"agentRelaySecret", "s3cret"},
                                               {"organizationName", "Example Org"},
