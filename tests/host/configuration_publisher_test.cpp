@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "shared/in_memory_preference_domain.h"
-#include "shared/managed_configuration_reader.h"
 #include "tests/support/recording_log_sink.h"
 
 namespace ostrela {
@@ -119,13 +118,6 @@ TEST_F(PublisherTest, UnacceptableForcedValuesAreRemovedNotPublished) {
   EXPECT_EQ(onlyLine(), "debug " + successLine(0));
 }
 
-TEST_F(PublisherTest, EmptyServiceListIsPublishedAndCountsAsOneKey) {
-  const AnyMap published = publish(forcing({{"enabledServices", AnyArray{}}}), appGroup_);
-  EXPECT_EQ(published, (AnyMap{{"enabledServices", AnyArray{}}}));
-  EXPECT_EQ(appGroup_->objectForKey("enabledServices"), AnyValue(AnyArray{}));
-  EXPECT_EQ(onlyLine(), "debug " + successLine(1));
-}
-
 TEST_F(PublisherTest, WritesOrRemovesAllSixKeysInDeclarationOrderEveryTime) {
   auto lossless = std::make_shared<LossyDomain>();
   auto managed = forcing({{"machineId", "m"}, {"organizationName", "o"}, {"apiToken", "t"}});
@@ -154,18 +146,6 @@ TEST_F(PublisherTest, StoreThatDropsAWriteLogsTheMismatch) {
   EXPECT_EQ(onlyLine(),
             "error App Group bridge mismatch: published 2 managed key(s) to "
             "K7W2RQ9D4F.group.com.ostrela.safari-extension but read back 1");
-}
-
-TEST_F(PublisherTest, TheExtensionsReaderSeesExactlyWhatWasPublished) {
-  auto managed = forcing(allSixKeys());
-  managed->force("organizationName", AnyValue(""));  // not acceptable: left to no one
-  const AnyMap published = publish(managed, appGroup_);
-
-  // The extension's own domain forces nothing, so every key it resolves comes from the copy.
-  const ManagedConfigurationReader extension(std::make_shared<InMemoryPreferenceDomain>(),
-                                             appGroup_);
-  EXPECT_EQ(extension.managedConfiguration(), published);
-  EXPECT_FALSE(published.contains("organizationName"));
 }
 
 }  // namespace

@@ -1,14 +1,12 @@
-// The process's own relay on the agent's real port. Each test runs in a
-// process of its own (CTest), so the relay is first used here.
+// The process's own relay on the agent's real port. CTest runs the test in a
+// process of its own, so the relay is first used here.
 #include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <thread>
 
-#include "extension/relay/relay_secret.h"
 #include "platform/linux/http/agent_relay.h"
-#include "shared/managed_configuration_key.h"
 #include "tests/extension/relay/relay_test_helpers.h"
 #include "tests/support/test_agent.h"
 
@@ -49,32 +47,11 @@ TEST(SharedAgentRelay, BuiltOnceOnFirstUseWithoutThreadsOrSocketsThenRelaysOnThe
   EXPECT_EQ(relay.baseURL()->absoluteString(), "http://127.0.0.1:47653");
   EXPECT_EQ(&relay.identitySession(), &AgentRelay::shared().identitySession());
 
-  // Written from outside the relay, as whatever provisions the secret would.
-  linux_platform::FilePreferenceStores(linux_platform::XdgDirectories::fromEnvironment(),
-                                       kExtensionDomain)
-      .suiteForWriting(appGroupSuiteName)
-      ->setObjectForKey(AnyValue("agent-secret"), kAgentRelaySecretKey);
-  EXPECT_EQ(relay.relaySecret(), "agent-secret");
-
   TestAgent agent(47653);
   agent.answer(AgentAnswer::json(200, R"({"ok":true,"ldap":{"uid":"jdoe"}})"));
   const NativeReply reply = sendAndWait(relay, relayRequest("getLdap", AnyValue(42)));
   EXPECT_EQ(reply.payload, (AnyMap{{"ok", true}, {"ldap", AnyMap{{"uid", "jdoe"}}}, {"id", 42}}));
-  ASSERT_EQ(agent.requests().size(), 1u);
-  EXPECT_EQ(*agent.requests()[0].header("Host"), "127.0.0.1:47653");
-  EXPECT_EQ(*agent.requests()[0].header("Authorization"), "Bearer agent-secret");
   EXPECT_GE(linux_platform::workerThreadCount(), 2u);
-}
-
-TEST(SharedAgentRelay, NothingListeningOnTheAgentPort) {
-  TemporaryDirectory home;
-  ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
-  const NativeReply reply =
-      sendAndWait(AgentRelay::shared(), relayRequest("getToken", AnyValue("t")));
-  EXPECT_EQ(reply.payload, errorReply("The Ostrela agent is not reachable at "
-                                      "http://127.0.0.1:47653: the connection was refused",
-                                      AnyValue("t"))
-                               .payload);
 }
 
 }  // namespace

@@ -98,6 +98,14 @@ TEST_F(FileStores, WriterKeepsKeysAnotherProcessWroteMeanwhile) {
   EXPECT_EQ(suiteFile(), (AnyMap{{"a", "1"}, {"b", "2"}}));
 }
 
+TEST_F(FileStores, WriteThatCannotReachTheFileIsNotSeenByReads) {
+  std::filesystem::create_directories(dir.path() / kSuite);  // a folder in place of the file
+  const auto suite = stores.suiteForWriting(appGroupSuiteName);
+  ASSERT_NE(suite, nullptr);
+  suite->setObjectForKey(AnyValue("Acme"), "organizationName");
+  EXPECT_FALSE(suite->objectForKey("organizationName"));
+}
+
 TEST_F(FileStores, UnusableSuiteFolderMakesTheSuiteUnavailable) {
   // A file where the container folder should be.
   dir.write("home/ostrela/group-containers", "not a folder");
