@@ -61,15 +61,16 @@ class ExtensionProcess : public ::testing::Test {
         std::string(R"({"agentRelaySecret":")") + kSecret + "\"}");
   }
 
+  std::vector<std::string> environment(const char* logLevel = "debug") const {
+    return {"XDG_CONFIG_HOME=" + (folder.path() / "home").string(),
+            "XDG_CONFIG_DIRS=" + (folder.path() / "etc").string(),
+            std::string("OSTRELA_LOG_LEVEL=") + logLevel, "OSTRELA_LOG_PRIVATE=1"};
+  }
+
   std::unique_ptr<HostProcess> start(const char* logLevel = "debug",
                                      std::vector<std::string> arguments = {
                                          "chrome-extension://abcdefghijklmnop/"}) {
-    return std::make_unique<HostProcess>(
-        OSTRELA_EXTENSION_PATH, arguments,
-        std::vector<std::string>{"XDG_CONFIG_HOME=" + (folder.path() / "home").string(),
-                                 "XDG_CONFIG_DIRS=" + (folder.path() / "etc").string(),
-                                 std::string("OSTRELA_LOG_LEVEL=") + logLevel,
-                                 "OSTRELA_LOG_PRIVATE=1"});
+    return std::make_unique<HostProcess>(OSTRELA_EXTENSION_PATH, arguments, environment(logLevel));
   }
 
   TemporaryDirectory folder;
@@ -80,12 +81,15 @@ TEST_F(ExtensionProcess, ClosedOutputNeverKillsTheProcess) {
   auto answer = AgentAnswer::json(200, R"({"ok":true})");
   answer.delay = 300ms;
   agent.answer(answer);
-  auto host = start();
-  host->writeFrame(relayed("scrub", "late"));
-  host->closeOutput();  // the browser went away before the reply
-  host->writeFrame(R"({"type":"getManagedConfig"})");
-  host->closeInput();
-  EXPECT_EQ(host->wait(5s), 0);  // not 128 + SIGPIPE
+  // Started as a browser starts it, with SIGPIPE at its default action: this test
+  // process ignores it, and a child would inherit that.
+  HostProcess host("/usr/bin/env", {"--default-signal=PIPE", OSTRELA_EXTENSION_PATH},
+                   environment());
+  host.writeFrame(relayed("scrub", "late"));
+  host.closeOutput();  // the browser went away before the reply
+  host.writeFrame(R"({"type":"getManagedConfig"})");
+  host.closeInput();
+  EXPECT_EQ(host.wait(5s), 0);  // not 128 + SIGPIPE
   EXPECT_TRUE(agent.waitForRequests(1, 1s));
 }
 
