@@ -180,8 +180,8 @@ TEST(HostTest, EachFaultOfTheStream) {
     std::size_t errorLines = 0;
   } cases[] = {
       {"CompletionOrder",
-       frame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":1,"delayMs":150})") +
-           frame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":2,"delayMs":10})") +
+       frame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":1,"delayMs":600})") +
+           frame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":2,"delayMs":300})") +
            first,
        {unknown, R"({"ok":true,"id":2})", R"({"ok":true,"id":1})"}},
       {"EmptyFile", "", {}},
