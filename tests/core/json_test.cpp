@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <string>
 
 namespace ostrela {
@@ -15,33 +14,30 @@ std::string roundTrip(std::string_view text) {
   return encodeJson(*value).value_or("<unencodable>");
 }
 
-TEST(JsonDecode, AcceptsOnlyObjectOrArrayAtTopLevel) {
-  EXPECT_TRUE(decodeJson(R"({"a":1})"));
-  EXPECT_TRUE(decodeJson("[1,2]"));
-  for (const char* scalar : {"\"text\"", "7", "true", "null", ""}) {
-    EXPECT_FALSE(decodeJson(scalar)) << scalar;
-  }
-}
-
-TEST(JsonDecode, RejectsMalformedInputWithoutCrashing) {
-  const std::string cases[] = {
-      "{\"a\":1} trailing",
-      "{\"a\":1}{}",
-      "{\"a\":",
-      "{'a':1}",
-      "{\"a\":1,}",
-      "[1,]",
-      "{\"a\":\"\xff\"}",          // invalid UTF-8 byte
-      "{\"a\":\"\xed\xa0\x80\"}",  // encoded surrogate
-      "{\"a\":1 /* comment */}",
-      "{\"a\":NaN}",
-      std::string("{\"a\":\"x\0y\"}", 11),  // raw NUL inside a string
+TEST(JsonDecode, AcceptsOnlyAWellFormedObjectOrArray) {
+  const std::pair<std::string, bool> cases[] = {
+      {R"({"a":1})", true},
+      {"[1,2]", true},
+      {" \n\t{\"a\":1}\r\n ", true},
+      {"\"text\"", false},
+      {"7", false},
+      {"true", false},
+      {"null", false},
+      {"", false},
+      {"{\"a\":1} trailing", false},
+      {"{\"a\":1}{}", false},
+      {"{\"a\":", false},
+      {"{'a':1}", false},
+      {"{\"a\":1,}", false},
+      {"[1,]", false},
+      {"{\"a\":\"\xff\"}", false},          // invalid UTF-8 byte
+      {"{\"a\":\"\xed\xa0\x80\"}", false},  // encoded surrogate
+      {"{\"a\":1 /* comment */}", false},
+      {"{\"a\":NaN}", false},
+      {std::string("{\"a\":\"x\0y\"}", 11), false},  // raw NUL inside a string
   };
-  for (const auto& text : cases) EXPECT_FALSE(decodeJson(text)) << text;
-}
-
-TEST(JsonDecode, AcceptsWhitespaceAroundTheDocument) {
-  EXPECT_TRUE(decodeJson(" \n\t{\"a\":1}\r\n "));
+  for (const auto& [text, accepted] : cases)
+    EXPECT_EQ(decodeJson(text).has_value(), accepted) << text;
 }
 
 TEST(JsonDecode, NestingBeyondTheLimitIsRejected) {
@@ -53,63 +49,36 @@ TEST(JsonDecode, NestingBeyondTheLimitIsRejected) {
   EXPECT_FALSE(decodeJson(nested(100000)));
 }
 
-TEST(JsonNumbers, KeepTheirKindAndExactValue) {
-  EXPECT_EQ(roundTrip("[7,1.5,true,false,0,-3]"), "[7,1.5,true,false,0,-3]");
-  EXPECT_EQ(roundTrip("[9007199254740993]"), "[9007199254740993]");
-  EXPECT_EQ(roundTrip("[18446744073709551615,-9223372036854775808]"),
-            "[18446744073709551615,-9223372036854775808]");
-  EXPECT_EQ(roundTrip("[0.1,1e300,2.5e-8]"), "[0.1,1e+300,2.5e-08]");
+TEST(Json, RoundTripKeepsKindsExactValuesAndMemberOrder) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"[7,1.5,true,false,0,-3]", "[7,1.5,true,false,0,-3]"},
+      {"[9007199254740993]", "[9007199254740993]"},
+      {"[18446744073709551615,-9223372036854775808]",
+       "[18446744073709551615,-9223372036854775808]"},
+      {"[0.1,1e300,2.5e-8]", "[0.1,1e+300,2.5e-08]"},
+      {"[1.7976931348623157e+308]", "[1.7976931348623157e+308]"},
+      // Found by fuzzing: the parser's fast conversion was one unit off in the last
+      // place, so a number changed on its way through the relay. (...18 and ...19 are
+      // one double; the writer prints the nearer.)
+      {"[90071992547493.18,2.2250738585072014e-308,0.30000000000000004]",
+       "[90071992547493.19,2.2250738585072014e-308,0.30000000000000004]"},
+      {"[-0,-0.0]", "[-0,-0]"},
+      {"[1e400]", "<unencodable>"},  // infinity
+      {R"({ "z" : 1, "a" : [ ], "m" : { } })", R"({"z":1,"a":[],"m":{}})"},
+      {R"({"a":1,"b":2,"a":3})", R"({"a":3,"b":2})"},  // first position, last value
+      {R"(["\u00e9\ud83d\ude00\u0000"])", "[\"\xc3\xa9\xf0\x9f\x98\x80\\u0000\"]"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(roundTrip(in), out) << in;
 
-  const auto value = decodeJson("[7,1.5,true]");
+  const auto value = decodeJson("[7,1.5,true,18446744073709551616]");
   ASSERT_TRUE(value);
   const AnyArray& array = *value->asArray();
   EXPECT_EQ(array[0].asNumber()->kind(), Number::Kind::signedInteger);
   EXPECT_EQ(array[1].asNumber()->kind(), Number::Kind::floating);
   EXPECT_TRUE(array[2].isBool());
-}
-
-TEST(JsonNumbers, DoublesAreRoundedCorrectlySoTheyEchoUnchanged) {
-  // Found by fuzzing: the parser's fast conversion was one unit off in the
-  // last place, so a number changed on its way through the relay.
-  for (const char* text : {"90071992547493.18", "2.2250738585072014e-308", "0.30000000000000004"}) {
-    const auto value = decodeJson("[" + std::string(text) + "]");
-    ASSERT_TRUE(value);
-    EXPECT_EQ(value->asArray()->front().asNumber()->asDouble(), std::strtod(text, nullptr)) << text;
-    EXPECT_EQ(decodeJson(*encodeJson(*value)), value) << text;
-  }
-  EXPECT_EQ(roundTrip("[1.7976931348623157e+308]"), "[1.7976931348623157e+308]");
-}
-
-TEST(JsonNumbers, NegativeZeroStaysNegative) {
-  const auto value = decodeJson("[-0,-0.0]");
-  ASSERT_TRUE(value);
-  for (const AnyValue& zero : *value->asArray()) {
-    ASSERT_TRUE(zero.isNumber());
-    EXPECT_TRUE(std::signbit(zero.asNumber()->toDouble()));
-  }
-  EXPECT_EQ(encodeJson(*value), "[-0,-0]");
-}
-
-TEST(JsonNumbers, IntegersBeyondSixtyFourBitsBecomeTheNearestDouble) {
-  const auto value = decodeJson("[18446744073709551616]");
-  ASSERT_TRUE(value);
-  const Number& n = *value->asArray()->front().asNumber();
-  EXPECT_EQ(n.kind(), Number::Kind::floating);
-  EXPECT_EQ(n.asDouble(), 18446744073709551616.0);
-}
-
-TEST(JsonNumbers, OverflowingDoubleCannotBeEncoded) {
-  const auto value = decodeJson("[1e400]");
-  ASSERT_TRUE(value);
-  EXPECT_FALSE(encodeJson(*value));
-}
-
-TEST(JsonEncode, KeepsMemberOrderAndIsCompact) {
-  EXPECT_EQ(roundTrip(R"({ "z" : 1, "a" : [ ], "m" : { } })"), R"({"z":1,"a":[],"m":{}})");
-}
-
-TEST(JsonEncode, RepeatedKeyKeepsFirstPositionAndLastValue) {
-  EXPECT_EQ(roundTrip(R"({"a":1,"b":2,"a":3})"), R"({"a":3,"b":2})");
+  // Beyond 64 bits: the nearest double.
+  EXPECT_EQ(array[3].asNumber()->kind(), Number::Kind::floating);
+  EXPECT_EQ(array[3].asNumber()->asDouble(), 18446744073709551616.0);
 }
 
 // A large object decodes with a bounded number of key comparisons per member
@@ -147,11 +116,6 @@ TEST(JsonEncode, RefusesValuesJsonCannotCarry) {
   EXPECT_FALSE(encodeJson(AnyValue(AnyArray{AnyValue(std::nan(""))})));
   EXPECT_FALSE(encodeJson(AnyValue(AnyArray{AnyValue(std::string("\xff"))})));
   EXPECT_FALSE(encodeJson(AnyValue(AnyMap{{"\xc3", 1}})));
-}
-
-TEST(JsonEncode, UnicodeEscapesDecodeToUtf8) {
-  EXPECT_EQ(roundTrip(R"(["\u00e9\ud83d\ude00\u0000"])"),
-            std::string("[\"é\xf0\x9f\x98\x80\\u0000\"]"));
 }
 
 }  // namespace

@@ -33,24 +33,18 @@ TEST_F(Report, KnownAndSystemKeysAreNotReportedButNearMissesAre) {
   EXPECT_EQ(report().unrecognizedForcedKeys, (Keys{"Endpoint", "apple.foo", "nsFoo"}));
 }
 
-TEST_F(Report, UnforcedKeysAreIgnored) {
-  forced->setObjectForKey(AnyValue("x"), "PayloadType");
+TEST_F(Report, OnlyForcedKeysCountAndOnlyAnEnvelopeKeyWithAValueMarksDoubleWrapping) {
+  forced->setObjectForKey(AnyValue("x"), "PayloadType");  // not forced
   forced->setObjectForKey(AnyValue("x"), "misspelt");
-  const auto r = report();
+  forced->force("mcx_preference_settings", std::nullopt);  // forced with no value
+  ForcedKeyReport r = report();
   EXPECT_TRUE(r.unrecognizedForcedKeys.empty());
   EXPECT_FALSE(r.isDoubleWrappedProfile);
-}
 
-TEST_F(Report, ForcedEnvelopeKeyWithAValueMarksADoubleWrappedProfile) {
   forced->force("PayloadContent", AnyValue(AnyArray{}));
-  const auto r = report();
+  r = report();
   EXPECT_TRUE(r.isDoubleWrappedProfile);
   EXPECT_EQ(r.unrecognizedForcedKeys, Keys{"PayloadContent"});
-}
-
-TEST_F(Report, ForcedEnvelopeKeyWithoutAValueDoesNotSetTheFlag) {
-  forced->force("mcx_preference_settings", std::nullopt);
-  EXPECT_FALSE(report().isDoubleWrappedProfile);
 }
 
 TEST_F(Report, KeepsTheTwelveThatSortFirstByScalarValue) {

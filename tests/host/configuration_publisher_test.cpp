@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "shared/in_memory_preference_domain.h"
-#include "shared/managed_configuration_reader.h"
 #include "tests/support/recording_log_sink.h"
 
 namespace ostrela {
 namespace {
 
-using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 AnyMap allSixKeys() {
@@ -86,10 +84,6 @@ TEST_F(PublisherTest, CopiesTheFourBridgeableKeysAndNeverTheForcedOnlyOnes) {
                         {"machineId", "machine-9"}};
   EXPECT_EQ(published, expected);
   EXPECT_EQ(appGroup_->dictionaryRepresentation(), expected);
-  std::vector<std::string> order;
-  for (const auto& entry : published) order.push_back(entry.first);
-  EXPECT_THAT(order,
-              ElementsAre("organizationName", "organizationId", "enabledServices", "machineId"));
   EXPECT_EQ(onlyLine(), "debug " + successLine(4));
 }
 
@@ -119,13 +113,6 @@ TEST_F(PublisherTest, UnacceptableForcedValuesAreRemovedNotPublished) {
   EXPECT_THAT(publish(managed, appGroup_), IsEmpty());
   EXPECT_THAT(appGroup_->dictionaryRepresentation(), IsEmpty());
   EXPECT_EQ(onlyLine(), "debug " + successLine(0));
-}
-
-TEST_F(PublisherTest, EmptyServiceListIsPublishedAndCountsAsOneKey) {
-  const AnyMap published = publish(forcing({{"enabledServices", AnyArray{}}}), appGroup_);
-  EXPECT_EQ(published, (AnyMap{{"enabledServices", AnyArray{}}}));
-  EXPECT_EQ(appGroup_->objectForKey("enabledServices"), AnyValue(AnyArray{}));
-  EXPECT_EQ(onlyLine(), "debug " + successLine(1));
 }
 
 TEST_F(PublisherTest, WritesOrRemovesAllSixKeysInDeclarationOrderInOneBatchEveryTime) {
@@ -160,18 +147,6 @@ TEST_F(PublisherTest, StoreThatDropsAWriteLogsTheMismatch) {
   EXPECT_EQ(onlyLine(),
             "error App Group bridge mismatch: published 2 managed key(s) to "
             "K7W2RQ9D4F.group.com.ostrela.safari-extension but read back 1");
-}
-
-TEST_F(PublisherTest, TheExtensionsReaderSeesExactlyWhatWasPublished) {
-  auto managed = forcing(allSixKeys());
-  managed->force("organizationName", AnyValue(""));  // not acceptable: left to no one
-  const AnyMap published = publish(managed, appGroup_);
-
-  // The extension's own domain forces nothing, so every key it resolves comes from the copy.
-  const ManagedConfigurationReader extension(std::make_shared<InMemoryPreferenceDomain>(),
-                                             appGroup_);
-  EXPECT_EQ(extension.managedConfiguration(), published);
-  EXPECT_FALSE(published.contains("organizationName"));
 }
 
 }  // namespace

@@ -15,18 +15,6 @@ AnyValue strings(std::initializer_list<const char*> items) {
   return AnyValue(std::move(array));
 }
 
-TEST(ManagedConfigurationKey, StringConversionIsExact) {
-  for (Key key : allManagedConfigurationKeys) {
-    EXPECT_EQ(managedConfigurationKeyFromString(keyString(key)), key);
-  }
-  for (const char* near : {"Endpoint", " endpoint", "endpoint ", "APITOKEN", ""}) {
-    EXPECT_FALSE(managedConfigurationKeyFromString(near)) << near;
-  }
-  EXPECT_TRUE(isForcedOnlyKey(Key::endpoint));
-  EXPECT_TRUE(isForcedOnlyKey(Key::apiToken));
-  EXPECT_FALSE(isForcedOnlyKey(Key::machineId));
-}
-
 TEST(NormalizedValue, AcceptsOnlyTheDocumentedShapes) {
   EXPECT_EQ(normalizedValue(AnyValue("x"), Key::organizationId), AnyValue("x"));
   EXPECT_FALSE(normalizedValue(AnyValue(""), Key::organizationId));

@@ -126,8 +126,6 @@ struct TestAgent::Impl {
       needMore = ec == http::error::need_more || used == 0 || buffer.size() == 0;
     }
     const auto& message = parser.get();
-    request.method = std::string(message.method_string());
-    request.target = std::string(message.target());
     for (const auto& field : message) {
       request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     }

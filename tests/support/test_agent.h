@@ -19,8 +19,6 @@
 namespace ostrela::testing {
 
 struct RecordedRequest {
-  std::string method;
-  std::string target;
   // Names as sent, in the order sent.
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;

@@ -26,25 +26,6 @@ TEST(AgentUrl, ComponentsThatMakeNoUsableUrl) {
   EXPECT_FALSE(HttpUrl::fromComponents("http", "user@127.0.0.1", 1));
 }
 
-TEST(AgentUrl, RelativeReferencesResolveAgainstTheBase) {
-  const HttpUrl base = *agentBaseURL();
-  const std::pair<const char*, const char*> cases[] = {
-      {"", "/"},
-      {"/a/../b/./c", "/b/c"},
-      {"/a/b/", "/a/b/"},
-      {"relative/path", "/relative/path"},
-      {"/..", "/"},
-      {"/q?x=1&y=%2F", "/q?x=1&y=%2F"},
-      {"?only=query", "/?only=query"},
-  };
-  for (const auto& [reference, target] : cases) {
-    const std::optional<HttpUrl> url = base.resolving(reference);
-    ASSERT_TRUE(url) << reference;
-    EXPECT_EQ(url->requestTarget(), target) << reference;
-  }
-  EXPECT_EQ(base.resolving("/x/y")->resolving("z")->requestTarget(), "/x/z");
-}
-
 TEST(AgentUrl, ReferencesThatLeaveTheOriginOrAreInvalidDoNotResolve) {
   const HttpUrl base = *agentBaseURL();
   for (const char* reference : {"http://evil.example/x", "//evil.example/x", "mailto:x", "/a b",

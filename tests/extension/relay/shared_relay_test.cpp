@@ -79,19 +79,5 @@ TEST(SharedAgentRelay, BuiltOnceOnFirstUseWithoutThreadsOrSocketsThenRelaysOnThe
   EXPECT_EQ(linux_platform::workerThreadCount(), 2u);
 }
 
-TEST(SharedAgentRelay, NothingListeningOnTheAgentPort) {
-  TemporaryDirectory home;
-  const SharedAgentRelay shared(
-      agentBaseURL(), std::make_shared<linux_platform::FilePreferenceStores>(
-                          linux_platform::XdgDirectories{home.path()},
-                          linux_platform::ManagedPreferencesSource{home.path() / "managed", false},
-                          kExtensionDomain));
-  const NativeReply reply = sendAndWait(shared.get(), relayRequest("getToken", AnyValue("t")));
-  EXPECT_EQ(reply.payload, errorReply("The Ostrela agent is not reachable at "
-                                      "http://127.0.0.1:47653: the connection was refused",
-                                      AnyValue("t"))
-                               .payload);
-}
-
 }  // namespace
 }  // namespace ostrela::testing

@@ -87,12 +87,12 @@ TEST_F(FileStores, WritesKeepOtherKeysAndLeaveAnOwnerOnlyFile) {
   EXPECT_EQ(entries, 0u);
 }
 
-TEST_F(FileStores, WriterKeepsKeysAnotherProcessWroteMeanwhile) {
-  const auto first = stores.suiteForWriting(appGroupSuiteName);
-  const auto second = stores.suiteForWriting(appGroupSuiteName);
-  first->setObjectForKey(AnyValue("1"), "a");
-  second->setObjectForKey(AnyValue("2"), "b");
-  EXPECT_EQ(suiteFile(), (AnyMap{{"a", "1"}, {"b", "2"}}));
+TEST_F(FileStores, WriteThatCannotReachTheFileIsNotSeenByReads) {
+  std::filesystem::create_directories(dir.path() / kSuite);  // a folder in place of the file
+  const auto suite = stores.suiteForWriting(appGroupSuiteName);
+  ASSERT_NE(suite, nullptr);
+  suite->setObjectForKey(AnyValue("Acme"), "organizationName");
+  EXPECT_FALSE(suite->objectForKey("organizationName"));
 }
 
 TEST_F(FileStores, UnusableSuiteFolderMakesTheSuiteUnavailable) {

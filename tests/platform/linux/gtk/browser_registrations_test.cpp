@@ -22,16 +22,6 @@ class BrowserRegistrationsTest : public ::testing::Test {
   FakeDesktop desktop_;
 };
 
-TEST_F(BrowserRegistrationsTest, ChromiumUserManifestRegistersTheExtension) {
-  desktop_.install("chromium");
-  desktop_.registerHost(std::string(kChromiumUserFolder) + "com.ostrela.ldap_host.json",
-                        "com.ostrela.ldap_host");
-  const auto browser = findRegisteredBrowser(desktop_.environment(), kHosts);
-  ASSERT_TRUE(browser);
-  EXPECT_EQ(browser->executable, desktop_.path() / "bin/chromium");
-  EXPECT_EQ(describe(browser), "Chromium chrome://extensions/?id=abcdefghijklmnopabcdefghijklmnop");
-}
-
 TEST_F(BrowserRegistrationsTest, SystemFoldersCountToo) {
   desktop_.install("firefox-esr");
   desktop_.registerHost(

@@ -52,7 +52,9 @@ class LinuxBrowserIntegrationTest : public ::testing::Test {
 };
 
 std::string waitForFile(const std::filesystem::path& path) {
-  for (int i = 0; i < 500 && !std::filesystem::exists(path); ++i) {
+  // The shell creates the file before it writes the line: wait for the line.
+  std::error_code error;
+  for (int i = 0; i < 500 && (std::filesystem::file_size(path, error) == 0 || error); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   std::ifstream in(path);
