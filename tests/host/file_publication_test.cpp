@@ -38,7 +38,7 @@ class FilePublicationTest : public ::testing::Test {
 
   // Runs the host's launch: the standard domain and the App Group suite opened afresh.
   AnyMap launch() {
-    const FilePreferenceStores stores(directories(), "com.ostrela.safari-extension");
+    const FilePreferenceStores stores = hostStores();
     return publishManagedConfiguration(stores.standardUserDefaults(),
                                        stores.suiteForWriting(appGroupSuiteName), logger_);
   }

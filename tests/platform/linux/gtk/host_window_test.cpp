@@ -18,8 +18,8 @@
 #include "platform/linux/file_preference_stores.h"
 #include "platform/linux/gtk/gobject_support.h"
 #include "platform/linux/gtk/host_application.h"
-#include "tests/support/scripted_browser_integration.h"
 #include "shared/managed_configuration_key.h"
+#include "tests/support/scripted_browser_integration.h"
 #include "tests/support/temporary_directory.h"
 
 namespace ostrela::linux_platform {
@@ -192,7 +192,8 @@ class HostWindowTest : public ::testing::Test {
 
   testing::TemporaryDirectory temp_;
   const std::filesystem::path kSuiteFile =
-      FilePreferenceStores({temp_.path() / "config", {}}, "").suiteFile(appGroupSuiteName);
+      FilePreferenceStores({temp_.path() / "config"}, {temp_.path() / "managed", false}, "")
+          .suiteFile(appGroupSuiteName);
   LaunchSink sink_;
 };
 
