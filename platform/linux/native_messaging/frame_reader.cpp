@@ -3,12 +3,15 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/linux/native_messaging/frame_codec.h"
 
 namespace ostrela::linux_platform {
 namespace {
+
+constexpr std::size_t kFirstBodyChunk = 64 * 1024;
 
 // Milliseconds until `deadline`, for poll(); 0 once it has passed.
 int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
@@ -43,11 +46,18 @@ FrameReadResult FrameReader::next() {
   if (read == Read::ended) return EndOfInput{};
   const std::uint32_t length = decodeFrameHeader(header);
   if (length > kMaxInboundFrameLength) return OversizedFrame{length};
+  // The body grows as its bytes arrive, doubling from 64 KiB: a header alone,
+  // announcing 64 MiB and then ending, costs 64 KiB, not 64 MiB zero-filled.
   Frame frame;
-  frame.body.resize(length);
-  read = readExactly(frame.body.data(), length);
-  if (read == Read::timedOut) return ReadTimedOut{};
-  if (read == Read::ended) return EndOfInput{};
+  std::size_t done = 0;
+  while (done < length) {
+    const std::size_t next = std::min<std::size_t>(length, std::max(done * 2, kFirstBodyChunk));
+    frame.body.resize(next);
+    read = readExactly(frame.body.data() + done, next - done);
+    if (read == Read::timedOut) return ReadTimedOut{};
+    if (read == Read::ended) return EndOfInput{};
+    done = next;
+  }
   return frame;
 }
 
