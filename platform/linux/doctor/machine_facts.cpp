@@ -13,6 +13,7 @@
 
 #include "core/json.h"
 #include "platform/linux/file_preference_stores.h"
+#include "platform/linux/http/listener_account.h"
 #include "platform/linux/managed_preferences_trust.h"
 #include "platform/linux/native_messaging/native_host_client.h"
 #include "platform/linux/preference_file.h"
@@ -179,8 +180,8 @@ doctor::AgentFacts agentFacts(bool relay, const std::filesystem::path& host,
   facts.listening = owner.has_value();
   if (!owner) return facts;
   facts.owner = accountName(*owner);
-  // The relay sends its secret only to root's listener or the user's own.
-  if (*owner != 0 && *owner != ::geteuid()) {
+  // The relay's own rule: root, this user, or the agent's service account.
+  if (!isAcceptableAgentAccount(*owner)) {
     facts.ownerProblem = "neither root nor this user (" + accountName(::geteuid()) + ")";
     return facts;
   }
