@@ -14,11 +14,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "core/json.h"
 #include "platform/linux/file_preference_stores.h"
 #include "platform/linux/gtk/gobject_support.h"
 #include "platform/linux/gtk/host_application.h"
-#include "shared/managed_configuration_key.h"
 #include "tests/support/scripted_browser_integration.h"
 #include "tests/support/temporary_directory.h"
 
@@ -125,7 +123,6 @@ class HostWindowTest : public ::testing::Test {
     ::setenv("GTK_A11Y", "none", 1);
     temp_.write("managed/com.ostrela.safari-extension.json",
                 R"({"organizationName": "Example Org", "machineId": "m-1", "apiToken": "t"})");
-    temp_.write(kSuiteFile, R"({"agentRelaySecret": "s3cret", "endpoint": "stale"})");
     setBrowser("state", "enabled");
   }
 
@@ -191,9 +188,6 @@ class HostWindowTest : public ::testing::Test {
   }
 
   testing::TemporaryDirectory temp_;
-  const std::filesystem::path kSuiteFile =
-      FilePreferenceStores({temp_.path() / "config"}, {temp_.path() / "managed", false}, "")
-          .suiteFile(appGroupSuiteName);
   LaunchSink sink_;
 };
 
@@ -225,11 +219,6 @@ TEST_F(HostWindowTest, PublishesAtLaunchShowsTheStateAfterEachLoadAndQuitsWhenCl
                           StartsWith("debug Publication took ")));
   EXPECT_TRUE(sink_.onMainThread);
   EXPECT_EQ(sink_.windowsAtPublication, 0u);
-  std::ifstream in(kSuiteFile);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(decodeJson(text), AnyValue(AnyMap{{"agentRelaySecret", "s3cret"},
-                                              {"organizationName", "Example Org"},
-                                              {"machineId", "m-1"}}));
 }
 
 // The application quits whether or not the settings could be shown: they fail here.
