@@ -25,7 +25,12 @@ FIREFOX_EXTENSION_ID = "native-test@ostrela.example"
 SUITE = "K7W2RQ9D4F.group.com.ostrela.safari-extension"
 
 
-class Agent(BaseHTTPRequestHandler):
+class Quiet(BaseHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+class Agent(Quiet):
     requests = []
 
     def do_POST(self):
@@ -41,11 +46,8 @@ class Agent(BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(reply)
 
-    def log_message(self, *args):
-        pass
 
-
-class Collector(BaseHTTPRequestHandler):
+class Collector(Quiet):
     results = None
     arrived = threading.Event()
 
@@ -55,9 +57,6 @@ class Collector(BaseHTTPRequestHandler):
         self.send_header("Access-Control-Allow-Origin", "*")
         self.end_headers()
         Collector.arrived.set()
-
-    def log_message(self, *args):
-        pass
 
 
 def serve(handler, port):

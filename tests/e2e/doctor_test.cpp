@@ -47,14 +47,13 @@ struct Machine {
     fs::remove_all(home() / ".config/chromium"), fs::remove_all(home() / ".config/google-chrome"),
         fs::remove_all(home() / ".mozilla");
   }
+  void copy(const char* text) { root.write(fs::relative(appGroup(), root.path()), text); }
   Machine() {
     registerHost(OSTRELA_EXTENSION_PATH);
-    fs::create_directories(managed());
-    fs::permissions(managed(), fs::perms(0755));
     root.write("managed/" + std::string(kPolicyFile), kPolicy);
     root.write("managed/com.ostrela.safari-extension.json", kPolicy);  // what OstrelaHost publishes
-    fs::create_directories(appGroup().parent_path());
-    root.write(fs::relative(appGroup(), root.path()), kCopy);
+    fs::permissions(managed(), fs::perms(0755));
+    copy(kCopy);
     fs::permissions(appGroup(), fs::perms(0600));
   }
 };
@@ -114,8 +113,7 @@ TEST(OstrelaDoctor, ReportsEachBrokenMachineWithItsLine) {
        "[FAIL] App Group: no store at"},
       {"stale copy",
        [](Machine& m) {
-         m.root.write(fs::relative(m.appGroup(), m.root.path()),
-                      R"({"organizationName":"Old","machineId":"m-1","agentRelaySecret":"s"})");
+         m.copy(R"({"organizationName":"Old","machineId":"m-1","agentRelaySecret":"s"})");
        },
        "[FAIL] App Group: configuration copy is stale (organizationName)\n       -> open "
        "OstrelaHost to publish it again"},
