@@ -17,13 +17,16 @@ using linux_platform::HostProcess;
 using ::testing::HasSubstr;
 using namespace std::chrono_literals;
 
+// An executable shell script `name` in `folder`.
+std::string script(const TemporaryDirectory& folder, const std::string& name,
+                   const std::string& body) {
+  const auto path = folder.write(name, "#!/bin/sh\n" + body + "\n");
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  return path.string();
+}
+
 TEST(NativeClient, EveryFaultOfTheHostIsAFailureWithItsReason) {
   TemporaryDirectory folder;
-  const auto script = [&](const std::string& name, const std::string& body) {
-    folder.write(name, "#!/bin/sh\n" + body + "\n");
-    std::filesystem::permissions(folder.path() / name, std::filesystem::perms::owner_all);
-    return (folder.path() / name).string();
-  };
   struct Case {
     const char* name;
     std::vector<std::string> arguments;
@@ -31,13 +34,13 @@ TEST(NativeClient, EveryFaultOfTheHostIsAFailureWithItsReason) {
     bool childStatusIgnored = false;
   } cases[] = {
       {"HostNeverEnds",
-       {"--timeout", "0.3", "--executable", script("silent", "exec sleep 30"), "{}"},
+       {"--timeout", "0.3", "--executable", script(folder, "silent", "exec sleep 30"), "{}"},
        "the host did not finish within 300 ms; ended it"},
       {"HostStopsReading",  // more than a pipe holds: writing meets EPIPE, not SIGPIPE
-       {"--executable", script("deaf", "exit 0"), std::string(100000, ' ') + "{}"},
+       {"--executable", script(folder, "deaf", "exit 0"), std::string(100000, ' ') + "{}"},
        "0 replies to 1 messages; host exit status 0"},
       {"ExitStatusUnknown",
-       {"--executable", script("echo", "exec cat"), "{}"},
+       {"--executable", script(folder, "echo", "exec cat"), "{}"},
        "cannot learn the host's exit status: waitpid: No child processes",
        true},
   };
@@ -56,8 +59,7 @@ TEST(NativeClient, EveryFaultOfTheHostIsAFailureWithItsReason) {
 // A caller with a signal handler sees its calls interrupted (EINTR): each is retried.
 TEST(NativeClient, InterruptedCallsAreRetried) {
   TemporaryDirectory folder;
-  folder.write("slow-echo", "#!/bin/sh\nsleep 0.3\nexec cat\n");
-  std::filesystem::permissions(folder.path() / "slow-echo", std::filesystem::perms::owner_all);
+  const std::string slowEcho = script(folder, "slow-echo", "sleep 0.3\nexec cat");
   struct sigaction interrupt {};
   interrupt.sa_handler = [](int) {};  // no SA_RESTART
   struct sigaction previous {};
@@ -66,7 +68,7 @@ TEST(NativeClient, InterruptedCallsAreRetried) {
   sigemptyset(&alarm);
   sigaddset(&alarm, SIGALRM);
   ::pthread_sigmask(SIG_BLOCK, &alarm, nullptr);  // the stderr thread inherits the mask
-  HostProcess host(folder.path() / "slow-echo", {});
+  HostProcess host(slowEcho, {});
   ::pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);  // so this thread alone is interrupted
   itimerval every{{0, 1000}, {0, 1000}};
   ::setitimer(ITIMER_REAL, &every, nullptr);

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/socket.h>
-#include <algorithm>
 #include <atomic>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>

@@ -42,8 +42,6 @@ async function run() {
                              { type: "getToken", host: "com.ostrela.ldap_host", id: "tok-1" }));
   results.push(await sendOne("com.ostrela.redaction_host",
                              { type: "scrub", host: "com.ostrela.redaction_host", id: 3, text: "x" }));
-  results.push(await sendOne("com.ostrela.ldap_host", { type: "getLdap", id: 4 }));
-  results.push(await sendOne("com.ostrela.ldap_host", { id: 5, host: "com.ostrela.ldap_host" }));
   results.push(await overPort("com.ostrela.ldap_host", [
     { type: "getLdap", host: "com.ostrela.ldap_host", id: "slow" },
     { type: "getManagedConfig", id: "fast" },

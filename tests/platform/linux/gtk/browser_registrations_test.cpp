@@ -49,32 +49,30 @@ TEST_F(BrowserRegistrationsTest, ManifestsThatCannotStartTheHostDoNotCount) {
   desktop_.install("chromium");
   const std::string file = std::string(kChromiumUserFolder) + "com.ostrela.ldap_host.json";
   const std::string origins = std::string(R"("allowed_origins": [")") + kExtensionOrigin + "\"]";
-  const auto host = desktop_.executable("opt/host", "#!/bin/sh\n");
-  const auto notExecutable = desktop_.path() / "opt/data";
+  const std::string host = desktop_.executable("opt/host", "#!/bin/sh\n").string();
   desktop_.write("opt/data", "");
+  const auto manifest = [&](const char* name, const char* type, const std::string& path,
+                            const char* allowed = nullptr) {
+    return std::string("{\"name\": \"") + name + "\", \"type\": \"" + type + "\", \"path\": \"" +
+           path + "\", " + (allowed ? allowed : origins) + "}";
+  };
+  const char* ldap = "com.ostrela.ldap_host";
   const std::vector<std::string> broken{
       "not json",
       R"(["an array"])",
-      R"({"name": "com.ostrela.other", "type": "stdio", "path": ")" + host.string() + "\", " +
-          origins + "}",
-      R"({"name": "com.ostrela.ldap_host", "type": "socket", "path": ")" + host.string() + "\", " +
-          origins + "}",
-      R"({"name": "com.ostrela.ldap_host", "type": "stdio", "path": "opt/host", )" + origins + "}",
-      R"({"name": "com.ostrela.ldap_host", "type": "stdio", "path": ")" + notExecutable.string() +
-          "\", " + origins + "}",
-      R"({"name": "com.ostrela.ldap_host", "type": "stdio", "path": "/nonexistent/host", )" +
-          origins + "}",
-      R"({"name": "com.ostrela.ldap_host", "type": "stdio", "path": ")" + host.string() +
-          R"(", "allowed_origins": []})",
-      R"({"name": "com.ostrela.ldap_host", "type": "stdio", "path": ")" + host.string() +
-          R"(", "allowed_extensions": ["x@y"]})",
+      manifest("com.ostrela.other", "stdio", host),
+      manifest(ldap, "socket", host),
+      manifest(ldap, "stdio", "opt/host"),
+      manifest(ldap, "stdio", (desktop_.path() / "opt/data").string()),  // not executable
+      manifest(ldap, "stdio", "/nonexistent/host"),
+      manifest(ldap, "stdio", host, R"("allowed_origins": [])"),
+      manifest(ldap, "stdio", host, R"("allowed_extensions": ["x@y"])"),
   };
-  for (const std::string& manifest : broken) {
-    desktop_.write(file, manifest);
-    EXPECT_EQ(registered(), "none") << manifest;
+  for (const std::string& text : broken) {
+    desktop_.write(file, text);
+    EXPECT_EQ(registered(), "none") << text;
   }
-  desktop_.write(file, R"({"name": "com.ostrela.ldap_host", "type": "stdio", "path": ")" +
-                           host.string() + "\", " + origins + "}");
+  desktop_.write(file, manifest(ldap, "stdio", host));
   EXPECT_NE(registered(), "none");
 }
 
