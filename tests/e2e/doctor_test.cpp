@@ -126,10 +126,14 @@ TEST(OstrelaDoctor, ReportsEachBrokenMachineWithItsLine) {
     Machine machine;
     row.breakIt(machine);
     // A listening socket belongs to the account that made it.
-    if (row.agent >= 0) ASSERT_EQ(::seteuid(row.agent), 0);
+    if (row.agent >= 0) {
+      ASSERT_EQ(::seteuid(row.agent), 0);
+    }
     std::unique_ptr<testing::TestAgent> agent;
     if (row.agent != kNoAgent) agent = std::make_unique<testing::TestAgent>(47653);
-    if (row.agent >= 0) ASSERT_EQ(::seteuid(0), 0);
+    if (row.agent >= 0) {
+      ASSERT_EQ(::seteuid(0), 0);
+    }
     const DoctorRun run = runDoctor(machine);
     EXPECT_NE(run.output.find(row.expectedLine), std::string::npos) << run.output;
     EXPECT_EQ(run.status, std::string(row.name) == "healthy" ? 0 : 1) << run.output;
