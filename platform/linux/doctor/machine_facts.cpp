@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include "platform/linux/http/listener_account.h"
 #include "platform/linux/managed_preferences_trust.h"
 #include "platform/linux/native_messaging/native_host_client.h"
+#include "platform/linux/passwd_file.h"
 #include "platform/linux/preference_file.h"
 #include "shared/bundle_identifiers.h"
 #include "shared/managed_configuration_key.h"
@@ -24,11 +24,12 @@ namespace ostrela::linux_platform {
 namespace {
 
 constexpr std::uint16_t kAgentPort = 47653;
-constexpr const char* kHostNames[] = {"com.ostrela.ldap_host", "com.ostrela.redaction_host"};
+constexpr std::string_view kHostNames[] = {kIdentityHost, kRedactionHost};
 
+// From /etc/passwd itself: the doctor is linked statically, without NSS.
 std::string accountName(uid_t uid) {
-  const passwd* entry = ::getpwuid(uid);
-  return entry != nullptr ? entry->pw_name : "uid " + std::to_string(uid);
+  const auto entry = passwdEntryForUid(uid);
+  return entry ? entry->name : "uid " + std::to_string(uid);
 }
 
 std::optional<std::string> readText(const std::filesystem::path& file) {
@@ -162,13 +163,14 @@ std::vector<doctor::RegistrationFacts> registrationFacts(const BrowserEnvironmen
   for (const KnownBrowser& browser : knownBrowsers(environment)) {
     bool hasManifest = false;
     for (const auto& folder : browser.manifestFolders) {
-      for (const char* name : kHostNames) {
+      for (std::string_view name : kHostNames) {
         hasManifest =
             hasManifest || std::filesystem::exists(folder / (std::string(name) + ".json"));
       }
     }
     if (!hasManifest && !onSearchPath(browser, environment)) continue;
-    for (const char* name : kHostNames) all.push_back(registration(browser, name));
+    for (std::string_view name : kHostNames)
+      all.push_back(registration(browser, std::string(name)));
   }
   return all;
 }
