@@ -119,11 +119,14 @@ TEST(TypeLabel, ComesFromAStringTypeOnly) {
 TEST_F(Handler, ManagedConfigIsAnsweredSynchronouslyAfterTheLogLine) {
   stores.standard->force("organizationName", AnyValue("Acme"));
   stores.standard->force("Misspelt", AnyValue(1));
+  stores.standard->force("PayloadContent", AnyValue(AnyArray{}));
   const auto context = sendJson(R"({"type":"getManagedConfig","id":"c1"})");
-  EXPECT_EQ(context->reply(), (AnyMap{{"ok", true},
-                                      {"config", AnyValue(AnyMap{{"organizationName", "Acme"}})},
-                                      {"id", "c1"},
-                                      {"unrecognizedForcedKeys", AnyValue(AnyArray{"Misspelt"})}}));
+  EXPECT_EQ(context->reply(),
+            (AnyMap{{"ok", true},
+                    {"config", AnyValue(AnyMap{{"organizationName", "Acme"}})},
+                    {"id", "c1"},
+                    {"unrecognizedForcedKeys", AnyArray{"Misspelt", "PayloadContent"}},
+                    {"isDoubleWrappedProfile", true}}));
   EXPECT_EQ(sink.messages(), std::vector<std::string>{"Answered 'getManagedConfig' locally: ok"});
   EXPECT_EQ(context->linesAtCompletion(), 1u) << "the outcome is logged before completion";
   EXPECT_TRUE(relays.started.empty());
