@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 
 #include "tests/extension/relay/relay_test_helpers.h"
+#include "tests/support/test_agent.h"
 
 namespace ostrela::testing {
 namespace {
@@ -21,20 +21,28 @@ using namespace linux_platform;
 
 constexpr uid_t kNobody = 65534;
 
-// A forked agent on 127.0.0.1 that runs as `account` (when given), accepts
-// `connections` connections one after the other, answers each complete
-// request, and reports how many bytes it received in all. Only system calls
-// after the fork: the test process has threads.
-class ForkedAgent {
+sockaddr_in loopback(std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  return address;
+}
+
+// A forked listener on 127.0.0.1 that runs as `account`, accepts `connections`
+// connections one after the other, reads each to its end, and reports how many
+// bytes it received in all. Only system calls after the fork: the test process
+// has threads.
+class ForkedListener {
  public:
-  ForkedAgent(std::optional<uid_t> account, int connections) {
+  ForkedListener(uid_t account, int connections) {
     int portPipe[2];
     int countPipe[2];
     if (::pipe(portPipe) != 0 || ::pipe(countPipe) != 0) std::abort();
     pid_ = ::fork();
     if (pid_ == 0) {
       ::alarm(20);  // never outlives a test that went wrong
-      if (account && ::setuid(*account) != 0) ::_exit(3);
+      if (::setuid(account) != 0) ::_exit(3);
       serve(portPipe[1], countPipe[1], connections);
     }
     ::close(portPipe[1]);
@@ -43,14 +51,14 @@ class ForkedAgent {
     ::close(portPipe[0]);
     countPipe_ = countPipe[0];
   }
-  ~ForkedAgent() {
+  ~ForkedListener() {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
     ::close(countPipe_);
   }
 
   std::uint16_t port() const { return port_; }
-  // Bytes received over all connections, once they are all served; -1 on failure.
+  // Bytes received over all connections, once they are all closed; -1 on failure.
   long receivedBytes() const {
     long count = -1;
     return ::read(countPipe_, &count, sizeof count) == sizeof count ? count : -1;
@@ -59,9 +67,7 @@ class ForkedAgent {
  private:
   [[noreturn]] static void serve(int portOutput, int countOutput, int connections) {
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
     if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener, 4) != 0 ||
@@ -71,27 +77,10 @@ class ForkedAgent {
     const std::uint16_t port = ntohs(address.sin_port);
     if (::write(portOutput, &port, sizeof port) != sizeof port) ::_exit(5);
     long total = 0;
+    char buffer[4096];
     for (int i = 0; i < connections; ++i) {
       const int connection = ::accept(listener, nullptr, nullptr);
-      char request[65536];
-      std::size_t size = 0;
-      ssize_t n;
-      while ((n = ::read(connection, request + size, sizeof request - 1 - size)) > 0) {
-        size += static_cast<std::size_t>(n);
-        total += n;
-        request[size] = '\0';
-        const char* end = std::strstr(request, "\r\n\r\n");
-        const char* lengthField = std::strstr(request, "Content-Length: ");
-        if (end != nullptr && lengthField != nullptr &&
-            size >= static_cast<std::size_t>(end + 4 - request) +
-                        std::strtoul(lengthField + 16, nullptr, 10)) {
-          constexpr char kAnswer[] =
-              "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 11\r\n"
-              "Connection: close\r\n\r\n{\"ok\":true}";
-          if (::write(connection, kAnswer, sizeof kAnswer - 1) < 0) ::_exit(6);
-          break;
-        }
-      }
+      for (ssize_t n; (n = ::read(connection, buffer, sizeof buffer)) > 0;) total += n;
       ::close(connection);
     }
     if (::write(countOutput, &total, sizeof total) != sizeof total) ::_exit(7);
@@ -103,48 +92,41 @@ class ForkedAgent {
   int countPipe_ = -1;
 };
 
-TEST(ListenerAccount, TheRelayTalksOnlyToAnAgentOfATrustedAccount) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run an agent as another account";
-  struct Case {
-    const char* name;
-    std::optional<uid_t> account;
-    std::string refusal;  // empty: the agent is trusted and answers
-  } cases[] = {
-      {"OwnAccount", std::nullopt, ""},
-      {"AnotherAccount", kNobody, "the listening process belongs to another user"},
-  };
+// Both ways of finding the account that listens on `port` name `expected`.
+void expectListenerAccount(std::uint16_t port, uid_t expected) {
+  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = loopback(port);
+  ASSERT_EQ(::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const auto local = localEndpoint(probe);
+  const auto remote = peerEndpoint(probe);
+  ASSERT_TRUE(local && remote);
+  EXPECT_EQ(listenerAccount(*local, *remote), expected);
+  EXPECT_EQ(listenerAccountFromProc(*local, *remote), expected);
+  ::close(probe);
+}
+
+TEST(ListenerAccount, AnAgentOfTheOwnAccountIsTalkedTo) {
+  TestAgent agent;
+  expectListenerAccount(agent.port(), ::geteuid());
+  RelayPreferences preferences;
+  const NativeReply reply =
+      sendAndWait(*preferences.relayFor(agent.port()), relayRequest("getToken", AnyValue("t")));
+  EXPECT_TRUE(reply.fromAgent) << errorText(reply);
+}
+
+TEST(ListenerAccount, AnAgentOfAnotherAccountReceivesNothing) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a listener as another account";
+  ForkedListener agent(kNobody, 2);  // the probe's connection, then the relay's
+  ASSERT_NE(agent.port(), 0);
+  expectListenerAccount(agent.port(), kNobody);
   RelayPreferences preferences;
   preferences.writeSecret(AnyValue("agent-secret"));
-  for (const auto& c : cases) {
-    // Two connections: the test's own probe, then the relay's.
-    ForkedAgent agent(c.account, 2);
-    ASSERT_NE(agent.port(), 0) << c.name;
-
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(agent.port());
-    ASSERT_EQ(::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const auto local = localEndpoint(probe);
-    const auto remote = peerEndpoint(probe);
-    ASSERT_TRUE(local && remote);
-    const uid_t expected = c.account.value_or(::geteuid());
-    EXPECT_EQ(listenerAccount(*local, *remote), expected) << c.name;
-    EXPECT_EQ(listenerAccountFromProc(*local, *remote), expected) << c.name;
-    ::close(probe);
-
-    const auto relay = preferences.relayFor(agent.port());
-    const NativeReply reply = sendAndWait(*relay, relayRequest("getToken", AnyValue("t")));
-    if (c.refusal.empty()) {
-      EXPECT_TRUE(reply.fromAgent) << c.name << ": " << errorText(reply);
-      EXPECT_GT(agent.receivedBytes(), 0) << c.name;
-    } else {
-      EXPECT_EQ(errorText(reply), "The Ostrela agent is not reachable at http://127.0.0.1:" +
-                                      std::to_string(agent.port()) + ": " + c.refusal);
-      EXPECT_EQ(agent.receivedBytes(), 0) << c.name;  // not even the request line
-    }
-  }
+  const NativeReply reply =
+      sendAndWait(*preferences.relayFor(agent.port()), relayRequest("getToken", AnyValue("t")));
+  EXPECT_EQ(errorText(reply), "The Ostrela agent is not reachable at http://127.0.0.1:" +
+                                  std::to_string(agent.port()) +
+                                  ": the listening process belongs to another user");
+  EXPECT_EQ(agent.receivedBytes(), 0);  // not even the request line
 }
 
 TEST(ListenerAccount, ServiceAccountFromThePasswdText) {
