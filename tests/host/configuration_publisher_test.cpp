@@ -87,32 +87,25 @@ TEST_F(PublisherTest, CopiesTheFourBridgeableKeysAndNeverTheForcedOnlyOnes) {
   EXPECT_EQ(onlyLine(), "debug " + successLine(4));
 }
 
-TEST_F(PublisherTest, NothingForcedRemovesEveryConfigurationKeyButKeepsOtherEntries) {
-  for (const auto& [key, value] : allSixKeys()) appGroup_->setObjectForKey(value, key);
-  appGroup_->setObjectForKey(AnyValue("s3cret"), "agentRelaySecret");
-  appGroup_->setObjectForKey(AnyValue(true), "somethingElse");
+// Nothing usable forced: every configuration key is removed, other entries are kept.
+TEST_F(PublisherTest, NothingUsableForcedRemovesEveryConfigurationKeyButKeepsOtherEntries) {
   // The host's own, unforced values do not count.
-  auto managed = std::make_shared<InMemoryPreferenceDomain>(allSixKeys(),
-                                                            std::set<std::string, std::less<>>{});
-
-  EXPECT_THAT(publish(managed, appGroup_), IsEmpty());
-
-  EXPECT_EQ(appGroup_->dictionaryRepresentation(),
-            (AnyMap{{"agentRelaySecret", "s3cret"}, {"somethingElse", true}}));
-  EXPECT_EQ(onlyLine(), "debug " + successLine(0));
-}
-
-TEST_F(PublisherTest, UnacceptableForcedValuesAreRemovedNotPublished) {
-  for (const auto& [key, value] : allSixKeys()) appGroup_->setObjectForKey(value, key);
-  auto managed = forcing({{"organizationName", ""},
-                          {"organizationId", 42},
-                          {"enabledServices", AnyArray{"ldap", 7}},
-                          {"machineId", AnyArray{"not", "a", "string"}}});
-  managed->force("endpoint", std::nullopt);  // forced with no value
-
-  EXPECT_THAT(publish(managed, appGroup_), IsEmpty());
-  EXPECT_THAT(appGroup_->dictionaryRepresentation(), IsEmpty());
-  EXPECT_EQ(onlyLine(), "debug " + successLine(0));
+  auto unforced = std::make_shared<InMemoryPreferenceDomain>(allSixKeys(),
+                                                             std::set<std::string, std::less<>>{});
+  auto unacceptable = forcing({{"organizationName", ""},
+                               {"organizationId", 42},
+                               {"enabledServices", AnyArray{"ldap", 7}},
+                               {"machineId", AnyArray{"not", "a", "string"}}});
+  unacceptable->force("endpoint", std::nullopt);  // forced with no value
+  for (const auto& managed : {unforced, unacceptable}) {
+    for (const auto& [key, value] : allSixKeys()) appGroup_->setObjectForKey(value, key);
+    appGroup_->setObjectForKey(AnyValue("s3cret"), "agentRelaySecret");
+    appGroup_->setObjectForKey(AnyValue(true), "somethingElse");
+    EXPECT_THAT(publish(managed, appGroup_), IsEmpty());
+    EXPECT_EQ(appGroup_->dictionaryRepresentation(),
+              (AnyMap{{"agentRelaySecret", "s3cret"}, {"somethingElse", true}}));
+  }
+  EXPECT_EQ(sink_.messages(), std::vector<std::string>(2, successLine(0)));
 }
 
 TEST_F(PublisherTest, WritesOrRemovesAllSixKeysInDeclarationOrderInOneBatchEveryTime) {

@@ -47,17 +47,13 @@ void RelayPreferences::writeSecret(const AnyValue& secret) const {
   stores_->suiteForWriting(appGroupSuiteName)->setObjectForKey(secret, kAgentRelaySecretKey);
 }
 
-std::unique_ptr<linux_platform::AgentRelay> RelayPreferences::relayFor(std::uint16_t port) const {
-  return std::make_unique<linux_platform::AgentRelay>(
-      HttpUrl::fromComponents("http", "127.0.0.1", port), stores_);
-}
-
-std::unique_ptr<linux_platform::AgentRelay> RelayPreferences::relayFor(std::uint16_t port,
-                                                                       double budget) const {
+std::unique_ptr<linux_platform::AgentRelay> RelayPreferences::relayFor(
+    std::uint16_t port, std::optional<double> budget) const {
   using linux_platform::AgentRelay;
-  return std::make_unique<AgentRelay>(HttpUrl::fromComponents("http", "127.0.0.1", port), stores_,
-                                      AgentRelay::makeSession(budget),
-                                      AgentRelay::makeSession(budget));
+  const auto url = HttpUrl::fromComponents("http", "127.0.0.1", port);
+  if (!budget) return std::make_unique<AgentRelay>(url, stores_);
+  return std::make_unique<AgentRelay>(url, stores_, AgentRelay::makeSession(*budget),
+                                      AgentRelay::makeSession(*budget));
 }
 
 double millisecondsSince(std::chrono::steady_clock::time_point start) {

@@ -36,8 +36,8 @@ class RelayPreferences {
   void writeSecret(const AnyValue& secret) const;
 
   // Standard budgets, or both sessions with `budget` seconds.
-  std::unique_ptr<linux_platform::AgentRelay> relayFor(std::uint16_t port) const;
-  std::unique_ptr<linux_platform::AgentRelay> relayFor(std::uint16_t port, double budget) const;
+  std::unique_ptr<linux_platform::AgentRelay> relayFor(std::uint16_t port,
+                                                       std::optional<double> budget = {}) const;
 
  private:
   TemporaryDirectory folder_;
