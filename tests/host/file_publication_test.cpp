@@ -75,10 +75,8 @@ TEST_F(FilePublicationTest, AStoreThatCannotBeReadOrLockedIsLeftUntouched) {
     std::string reason;
   };
   const Case cases[] = {
-      {R"({"agentRelaySecret": "s3cret",})", false, file.string() + ": not a JSON object"},
       {"\xEF\xBB\xBF{\"agentRelaySecret\": \"s3cret\"}", false,
        file.string() + ": not a JSON object"},
-      {R"({"agentRelaySecret": "s3c)", false, file.string() + ": not a JSON object"},
       {R"({"agentRelaySecret": "s3cret"})", true,
        lock.string() + ": still locked by another process after 100 ms"},
   };

@@ -93,10 +93,8 @@ TEST_F(FileStores, WriteThatCannotReachTheFileIsNotSeenByReads) {
   ASSERT_NE(suite, nullptr);
   suite->setObjectForKey(AnyValue("Acme"), "organizationName");
   EXPECT_FALSE(suite->objectForKey("organizationName"));
-}
-
-TEST_F(FileStores, UnusableSuiteFolderMakesTheSuiteUnavailable) {
-  // A file where the container folder should be.
+  // A file where the container folder should be makes the suite unavailable.
+  std::filesystem::remove_all(dir.path() / "home");
   dir.write("home/ostrela/group-containers", "not a folder");
   EXPECT_EQ(stores.suiteForWriting(appGroupSuiteName), nullptr);
 }

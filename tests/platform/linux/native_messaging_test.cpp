@@ -32,11 +32,8 @@ struct Pipe {
     ::fcntl(write, F_SETPIPE_SZ, 1 << 20);
   }
   ~Pipe() {
-    closeRead();
+    ::close(read);
     closeWrite();
-  }
-  void closeRead() {
-    if (read >= 0) ::close(std::exchange(read, -1));
   }
   void closeWrite() {
     if (write >= 0) ::close(std::exchange(write, -1));
