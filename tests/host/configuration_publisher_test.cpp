@@ -72,21 +72,7 @@ class PublisherTest : public ::testing::Test {
       std::make_shared<InMemoryPreferenceDomain>();
 };
 
-TEST_F(PublisherTest, CopiesTheFourBridgeableKeysAndNeverTheForcedOnlyOnes) {
-  appGroup_->setObjectForKey(AnyValue("stale"), "endpoint");
-  appGroup_->setObjectForKey(AnyValue("stale"), "apiToken");
-
-  const AnyMap published = publish(forcing(allSixKeys()), appGroup_);
-
-  const AnyMap expected{{"organizationName", "Example Org"},
-                        {"organizationId", "org-17"},
-                        {"enabledServices", AnyArray{"ldap", "", "scrub"}},
-                        {"machineId", "machine-9"}};
-  EXPECT_EQ(published, expected);
-  EXPECT_EQ(appGroup_->dictionaryRepresentation(), expected);
-  EXPECT_EQ(onlyLine(), "debug " + successLine(4));
-}
-
+// Which keys are published, and what the extension reads back: file_publication_test.
 // Nothing usable forced: every configuration key is removed, other entries are kept.
 TEST_F(PublisherTest, NothingUsableForcedRemovesEveryConfigurationKeyButKeepsOtherEntries) {
   // The host's own, unforced values do not count.
