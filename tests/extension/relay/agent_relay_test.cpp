@@ -145,29 +145,25 @@ TEST_F(AgentRelayTest, SilenceSlowHeadAndDripEndWithTheBudget) {
 // A listener whose queue of unaccepted connections is full drops new ones
 // unanswered, so the connection attempt itself must be cut off by the budget.
 TEST(AgentRelayTransport, ConnectionAttemptThatHangsEndsWithTheBudget) {
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 0), 0);
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  std::uint16_t port = 0;
+  const int listener = loopbackListener(0, port);
+  ASSERT_GE(listener, 0);
+  const sockaddr_in address = loopbackAddress(port);
   std::vector<int> fillers;
   for (int i = 0; i < 3; ++i) {
     fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-    ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::connect(fillers.back(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
   }
   std::this_thread::sleep_for(milliseconds(50));
 
   RelayPreferences preferences;
-  const auto relay = preferences.relayFor(ntohs(address.sin_port), 0.3);
+  const auto relay = preferences.relayFor(port, 0.3);
   const auto start = std::chrono::steady_clock::now();
   const NativeReply reply = sendAndWait(*relay, relayRequest("getLdap", AnyValue(1)));
   EXPECT_LT(millisecondsSince(start), 1000);
-  EXPECT_EQ(errorText(reply), "The Ostrela agent is not reachable at http://127.0.0.1:" +
-                                  std::to_string(ntohs(address.sin_port)) +
-                                  ": the request timed out after 0.3 seconds");
+  EXPECT_EQ(errorText(reply),
+            "The Ostrela agent is not reachable at http://127.0.0.1:" + std::to_string(port) +
+                ": the request timed out after 0.3 seconds");
   for (int fd : fillers) ::close(fd);
   ::close(listener);
 }

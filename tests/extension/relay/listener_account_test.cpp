@@ -21,14 +21,6 @@ using namespace linux_platform;
 
 constexpr uid_t kNobody = 65534;
 
-sockaddr_in loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  return address;
-}
-
 // A forked listener on 127.0.0.1 that runs as `account`, accepts `connections`
 // connections one after the other, reads each to its end, and reports how many
 // bytes it received in all. Only system calls after the fork: the test process
@@ -66,15 +58,9 @@ class ForkedListener {
 
  private:
   [[noreturn]] static void serve(int portOutput, int countOutput, int connections) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 4) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      ::_exit(4);
-    }
-    const std::uint16_t port = ntohs(address.sin_port);
+    std::uint16_t port = 0;
+    const int listener = loopbackListener(4, port);
+    if (listener < 0) ::_exit(4);
     if (::write(portOutput, &port, sizeof port) != sizeof port) ::_exit(5);
     long total = 0;
     char buffer[4096];
@@ -95,8 +81,8 @@ class ForkedListener {
 // Both ways of finding the account that listens on `port` name `expected`.
 void expectListenerAccount(std::uint16_t port, uid_t expected) {
   const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = loopback(port);
-  ASSERT_EQ(::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const sockaddr_in address = loopbackAddress(port);
+  ASSERT_EQ(::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   const auto local = localEndpoint(probe);
   const auto remote = peerEndpoint(probe);
   ASSERT_TRUE(local && remote);
