@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <tuple>
 
+#include "platform/linux/passwd_file.h"
 #include "tests/extension/relay/relay_test_helpers.h"
 #include "tests/support/test_agent.h"
 
@@ -115,18 +117,36 @@ TEST(ListenerAccount, AnAgentOfAnotherAccountReceivesNothing) {
   EXPECT_EQ(agent.receivedBytes(), 0);  // not even the request line
 }
 
-TEST(ListenerAccount, ServiceAccountFromThePasswdText) {
+// The account file is read directly: by uid for the home folder when $HOME is
+// unset, by name for the agent's service account.
+TEST(PasswdText, FirstWellFormedEntryByUidOrName) {
+  TemporaryDirectory dir;
   const std::string passwd =
       "root:x:0:0:root:/root:/bin/bash\n"
-      "nob:x:notanumber:1::/:/bin/false\n"
+      "broken line without fields\n"
+      "nouid:x::7::/nowhere:/bin/sh\n"
+      "junk:x:1000x:1000::/wrong:/bin/sh\n"
+      "alice:x:1000:1000:Alice,,,:/home/alice:/bin/sh\n"
+      "again:x:1000:1000::/home/again:/bin/sh\n"
       "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\n"
       "agent:x:998:998::/var/lib/agent:/usr/sbin/nologin";
-  const std::pair<const char*, std::optional<uid_t>> cases[] = {{"nobody", 65534},
-                                                                {"agent", 998},
-                                                                {"nob", std::nullopt},
-                                                                {"no", std::nullopt},
-                                                                {"", std::nullopt}};
-  for (const auto& [name, uid] : cases) EXPECT_EQ(accountInPasswd(passwd, name), uid) << name;
+  const auto file = dir.write("passwd", passwd);
+  const std::tuple<uid_t, const char*, const char*> byUid[] = {
+      {0, "root", "/root"}, {1000, "alice", "/home/alice"}, {7, nullptr, nullptr}};
+  for (const auto& [uid, name, home] : byUid) {
+    const auto entry = passwdEntryForUid(uid, file);
+    ASSERT_EQ(entry.has_value(), name != nullptr) << uid;
+    if (!entry) continue;
+    EXPECT_EQ(entry->name, name);
+    EXPECT_EQ(entry->home, home);
+  }
+  EXPECT_FALSE(passwdEntryForUid(0, dir.path() / "missing"));
+  const std::pair<const char*, std::optional<uid_t>> byName[] = {{"nobody", 65534},
+                                                                 {"agent", 998},
+                                                                 {"junk", std::nullopt},
+                                                                 {"no", std::nullopt},
+                                                                 {"", std::nullopt}};
+  for (const auto& [name, uid] : byName) EXPECT_EQ(accountInPasswd(passwd, name), uid) << name;
 }
 
 }  // namespace
