@@ -84,13 +84,11 @@ TEST(JsonDecode, LargeObjectCostsABoundedNumberOfKeyComparisonsPerMember) {
   const auto value = decodeJson(text);
   EXPECT_LT(anyMapKeyComparisons() - before, 4u * kMembers);
   ASSERT_TRUE(value && value->isMap());
-  const AnyMap& map = *value->asMap();
-  ASSERT_EQ(map.size(), std::size_t{kMembers});
-  EXPECT_EQ(map.begin()->first, "k0");
-  EXPECT_EQ(map.begin()->second, AnyValue(true));
-  EXPECT_EQ(*map.find("k7"), AnyValue("last"));
-  EXPECT_EQ((map.begin() + 7)->first, "k7");
-  EXPECT_EQ(*map.find("k19999"), AnyValue(19999));
+  ASSERT_EQ(value->asMap()->size(), std::size_t{kMembers});
+  // Duplicates keep their first position and take their last value.
+  EXPECT_TRUE(encodeJson(*value)->starts_with(R"({"k0":true,"k1":1,"k2":2,"k3":3,"k4":4,"k5":5,)"
+                                              R"("k6":6,"k7":"last","k8":8,)"));
+  EXPECT_TRUE(encodeJson(*value)->ends_with(R"("k19999":19999})"));
 }
 
 TEST(JsonEncode, EscapesControlCharactersQuotesAndBackslashes) {
