@@ -43,8 +43,6 @@ class FilePublicationTest : public ::testing::Test {
                                        stores.suiteForWriting(appGroupSuiteName), logger_);
   }
 
-  std::vector<std::string> messages() const { return sink_.messages(); }
-
   testing::TemporaryDirectory temp_;
   const std::filesystem::path kSuiteFile = hostStores().suiteFile(appGroupSuiteName);
   testing::RecordingLogSink sink_;
@@ -89,9 +87,9 @@ TEST_F(FilePublicationTest, AStoreThatCannotBeReadOrLockedIsLeftUntouched) {
     if (c.locked) {
       ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
     }
-    const std::size_t before = messages().size();
+    const std::size_t before = sink_.messages().size();
     launch();
-    std::vector<std::string> lines = messages();
+    std::vector<std::string> lines = sink_.messages();
     lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(before));
     std::ifstream in(file);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.contents) << c.reason;
