@@ -92,11 +92,10 @@ TEST_F(Handler, ExtractionDefectsGiveTheMalformedReplyWithoutId) {
         context->reply(),
         (AnyMap{{"ok", false}, {"error", "Malformed native message: expected a JSON object"}}));
   }
-  const auto lines = sink.messages();
-  ASSERT_EQ(lines.size(), defects.size());
-  for (const auto& line : lines) {
-    EXPECT_EQ(line, "Answered '(none)' locally: Malformed native message: expected a JSON object");
-  }
+  EXPECT_EQ(sink.messages(),
+            std::vector<std::string>(
+                defects.size(),
+                "Answered '(none)' locally: Malformed native message: expected a JSON object"));
 }
 
 TEST(TypeLabel, ComesFromAStringTypeOnly) {
