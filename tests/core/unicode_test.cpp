@@ -28,11 +28,7 @@ TEST(Nfc, ComposesCanonicalSequences) {
   EXPECT_EQ(toNfc("\xff"), "\xff");
 }
 
-TEST(Utf8, Validation) {
-  EXPECT_TRUE(isValidUtf8("plain é \U0001F600"));
-  EXPECT_FALSE(isValidUtf8("\xc3"));
-  EXPECT_FALSE(isValidUtf8("\xed\xa0\x80"));
-}
+// UTF-8 validation is checked where it matters, on the JSON reader and writer.
 
 }  // namespace
 }  // namespace ostrela::unicode

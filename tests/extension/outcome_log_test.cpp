@@ -1,12 +1,44 @@
-// Proves that the outcome line costs no allocation when debug logging is off.
+// The outcome line of a message: its text, and that it costs no allocation
+// when debug logging is off.
+#include "extension/outcome_log.h"
+
 #include <gtest/gtest.h>
 
-#include "extension/outcome_log.h"
 #include "tests/support/allocation_counter.h"
 #include "tests/support/recording_log_sink.h"
 
 namespace ostrela {
 namespace {
+
+// The local and agent-refusal lines are checked through the handler; here the rest.
+TEST(OutcomeLog, OneDebugLineWhoseTextFollowsTheReply) {
+  const NativeReply agentRefusal{AnyMap{{"ok", false}, {"error", "user not found"}}, true};
+  struct Case {
+    NativeReply reply;
+    bool showPrivate;
+    const char* line;
+  } cases[] = {
+      // Success is judged by a boolean "ok" only.
+      {NativeReply{AnyMap{{"ok", true}, {"error", "x"}}, true}, false, "Relayed 'scrub': ok"},
+      {NativeReply{AnyMap{{"ok", "true"}, {"error", "E"}}, false}, false, "Relayed 'scrub': E"},
+      // The agent's own error texts are private; the relay's are public.
+      {agentRefusal, true, "Relayed 'scrub': user not found"},
+      {errorReply("The Ostrela agent returned a malformed reply", {}), false,
+       "Relayed 'scrub': The Ostrela agent returned a malformed reply"},
+      {NativeReply{AnyMap{{"ok", false}}, true}, false, "Relayed 'scrub': failed"},
+      {NativeReply{AnyMap{{"ok", false}, {"error", AnyValue(AnyArray{})}}, true}, false,
+       "Relayed 'scrub': failed"},
+  };
+  for (const auto& c : cases) {
+    testing::RecordingLogSink sink;
+    logOutcome(Logger("s", "c", sink, LogSettings{true, c.showPrivate}), "Relayed", "scrub", false,
+               c.reply);
+    const auto lines = sink.lines();
+    ASSERT_EQ(lines.size(), 1u) << c.line;
+    EXPECT_EQ(lines[0].level, LogLevel::debug);
+    EXPECT_EQ(lines[0].message, c.line);
+  }
+}
 
 long allocationsDuring(const Logger& logger, const NativeReply& reply) {
   const long before = testing::allocationCount();

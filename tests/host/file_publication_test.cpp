@@ -43,8 +43,6 @@ class FilePublicationTest : public ::testing::Test {
                                        stores.suiteForWriting(appGroupSuiteName), logger_);
   }
 
-  std::vector<std::string> messages() const { return sink_.messages(); }
-
   testing::TemporaryDirectory temp_;
   const std::filesystem::path kSuiteFile = hostStores().suiteFile(appGroupSuiteName);
   testing::RecordingLogSink sink_;
@@ -52,15 +50,18 @@ class FilePublicationTest : public ::testing::Test {
 };
 
 TEST_F(FilePublicationTest, TheExtensionReadsExactlyWhatTheHostPublished) {
+  // The forced-only keys stay behind, as does a value the extension would not accept.
   forceInHost(R"({"organizationName": "Org", "organizationId": "o-1", "enabledServices": [],
-                  "machineId": "", "apiToken": "t"})");
+                  "machineId": "", "apiToken": "t", "endpoint": "https://config.example"})");
   const AnyMap published = launch();
 
   const FilePreferenceStores extension(directories(), managed(),
                                        "com.ostrela.safari-extension.extension");
   EXPECT_EQ(ManagedConfigurationReader::fromUserDefaults(extension).managedConfiguration(),
             published);
-  EXPECT_EQ(published.size(), 3u);
+  EXPECT_EQ(published, (AnyMap{{"organizationName", "Org"},
+                               {"organizationId", "o-1"},
+                               {"enabledServices", AnyArray{}}}));
   EXPECT_THAT(sink_.messages(),
               ElementsAre("Published and read back 3 managed key(s) via the App Group"));
 }
@@ -75,10 +76,8 @@ TEST_F(FilePublicationTest, AStoreThatCannotBeReadOrLockedIsLeftUntouched) {
     std::string reason;
   };
   const Case cases[] = {
-      {R"({"agentRelaySecret": "s3cret",})", false, file.string() + ": not a JSON object"},
       {"\xEF\xBB\xBF{\"agentRelaySecret\": \"s3cret\"}", false,
        file.string() + ": not a JSON object"},
-      {R"({"agentRelaySecret": "s3c)", false, file.string() + ": not a JSON object"},
       {R"({"agentRelaySecret": "s3cret"})", true,
        lock.string() + ": still locked by another process after 100 ms"},
   };
@@ -88,9 +87,9 @@ TEST_F(FilePublicationTest, AStoreThatCannotBeReadOrLockedIsLeftUntouched) {
     if (c.locked) {
       ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
     }
-    const std::size_t before = messages().size();
+    const std::size_t before = sink_.messages().size();
     launch();
-    std::vector<std::string> lines = messages();
+    std::vector<std::string> lines = sink_.messages();
     lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(before));
     std::ifstream in(file);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.contents) << c.reason;

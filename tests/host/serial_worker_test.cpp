@@ -1,7 +1,8 @@
 #include "host/serial_worker.h"
 
 #include <atomic>
-#include <future>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -9,32 +10,31 @@
 namespace ostrela {
 namespace {
 
-TEST(SerialWorker, RunsTasksInOrderOnItsOwnThread) {
-  std::vector<int> order;
-  std::promise<std::thread::id> ran;
-  {
-    SerialWorker worker;
-    for (int i = 0; i < 100; ++i) worker.post([&order, i] { order.push_back(i); });
-    worker.post([&ran] { ran.set_value(std::this_thread::get_id()); });
-    EXPECT_NE(ran.get_future().get(), std::this_thread::get_id());
-  }
-  ASSERT_EQ(order.size(), 100u);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
-}
-
-TEST(SerialWorker, DestructionRunsEveryTaskAlreadyPosted) {
-  std::atomic<int> count = 0;
+// Tasks from several threads run one at a time on the worker's own thread, each
+// thread's in the order posted, and destruction runs every task already posted.
+TEST(SerialWorker, RunsEveryPostedTaskInOrderOnItsOwnThread) {
+  std::vector<std::pair<int, int>> ran;  // (poster, task)
+  std::atomic<int> ranOnPoster = 0;
   {
     SerialWorker worker;
     std::vector<std::thread> posters;
     for (int t = 0; t < 4; ++t) {
-      posters.emplace_back([&] {
-        for (int i = 0; i < 250; ++i) worker.post([&count] { ++count; });
+      posters.emplace_back([&, t] {
+        const auto poster = std::this_thread::get_id();
+        for (int i = 0; i < 250; ++i) {
+          worker.post([&, t, i, poster] {
+            ran.emplace_back(t, i);
+            if (std::this_thread::get_id() == poster) ++ranOnPoster;
+          });
+        }
       });
     }
     for (auto& poster : posters) poster.join();
   }
-  EXPECT_EQ(count, 1000);
+  ASSERT_EQ(ran.size(), 1000u);
+  EXPECT_EQ(ranOnPoster, 0);
+  std::vector<int> next(4, 0);
+  for (const auto& [t, i] : ran) EXPECT_EQ(i, next[t]++);
 }
 
 }  // namespace

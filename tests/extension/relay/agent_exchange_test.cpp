@@ -17,48 +17,30 @@ AnyMap errorPayload(std::string text, std::optional<AnyValue> id) {
   return errorReply(text, id).payload;
 }
 
-AgentHttpRequest prepared(const std::optional<std::string>& secret) {
-  auto result = prepareAgentRequest(agentBaseURL(), relayRequest("abc"), secret);
-  EXPECT_TRUE(std::holds_alternative<AgentHttpRequest>(result));
-  return std::get<AgentHttpRequest>(std::move(result));
-}
-
-TEST(PrepareAgentRequest, JsonHeadersThenBearerSecretExactlyAsStored) {
-  const AgentHttpRequest request = prepared(" s3cr\xC3\xA9t\twith spaces ");
-  EXPECT_EQ(request.url.absoluteString(),
-            "http://127.0.0.1:47653/browser-extension/native-message");
-  EXPECT_EQ(request.headers, (std::vector<HttpHeader>{
-                                 {"Content-Type", "application/json"},
-                                 {"Accept", "application/json"},
-                                 {"Authorization", "Bearer  s3cr\xC3\xA9t\twith spaces "},
-                             }));
-  EXPECT_EQ(request.body, relayRequest("abc").body);
-}
-
+// The request bytes, with the secret sent exactly as stored: agent_relay_test.
 TEST(PrepareAgentRequest, NoAuthorizationWithoutAUsableSecret) {
   // A secret that would end the header line early is never sent.
   for (const std::optional<std::string>& secret :
        {std::optional<std::string>(), std::optional<std::string>(""),
         std::optional<std::string>("abc\r\nX-Injected: 1"), std::optional<std::string>("a\nb"),
         std::optional<std::string>(std::string("a\0b", 3))}) {
-    const AgentHttpRequest request = prepared(secret);
-    ASSERT_EQ(request.headers.size(), 2u);
-    EXPECT_EQ(request.headers[1].name, "Accept");
+    const auto request = prepareAgentRequest(agentBaseURL(), relayRequest("abc"), secret);
+    ASSERT_TRUE(std::holds_alternative<AgentHttpRequest>(request));
+    EXPECT_EQ(std::get<AgentHttpRequest>(request).headers.size(), 2u);  // no Authorization
   }
 }
 
 TEST(PrepareAgentRequest, EndpointNotConfigured) {
   const AnyMap expected =
       errorPayload("The Ostrela agent relay endpoint is not configured", AnyValue(7));
-  auto noBase = prepareAgentRequest(std::nullopt, relayRequest(7), "secret");
-  EXPECT_EQ(std::get<NativeReply>(noBase).payload, expected);
-
   AgentRelayRequest elsewhere = relayRequest(7);
   elsewhere.path = "//evil.example/steal";
-  auto unresolved = prepareAgentRequest(agentBaseURL(), elsewhere, "secret");
-  ASSERT_TRUE(std::holds_alternative<NativeReply>(unresolved));
-  EXPECT_EQ(std::get<NativeReply>(unresolved).payload, expected);
-  EXPECT_FALSE(std::get<NativeReply>(unresolved).fromAgent);
+  for (auto result : {prepareAgentRequest(std::nullopt, relayRequest(7), "secret"),
+                      prepareAgentRequest(agentBaseURL(), elsewhere, "secret")}) {
+    ASSERT_TRUE(std::holds_alternative<NativeReply>(result));
+    EXPECT_EQ(std::get<NativeReply>(result).payload, expected);
+    EXPECT_FALSE(std::get<NativeReply>(result).fromAgent);
+  }
 }
 
 TEST(JudgeAgentOutcome, FailuresInTheOrderOfChecking) {
@@ -72,7 +54,6 @@ TEST(JudgeAgentOutcome, FailuresInTheOrderOfChecking) {
        "The Ostrela agent is not reachable at http://127.0.0.1:47653: the connection was refused"},
       {NonHttpResponse{}, "The Ostrela agent returned a non-HTTP response"},
       {HttpResponse{500, R"({"ok":true})"}, "The Ostrela agent rejected the request (HTTP 500)"},
-      {HttpResponse{401, ""}, "The Ostrela agent rejected the request (HTTP 401)"},
       {HttpResponse{302, ""}, "The Ostrela agent rejected the request (HTTP 302)"},
       {HttpResponse{199, ""}, "The Ostrela agent rejected the request (HTTP 199)"},
       {HttpResponse{300, ""}, "The Ostrela agent rejected the request (HTTP 300)"},
@@ -92,19 +73,12 @@ TEST(ParseAgentReply, BodiesThatAreNotAnObjectWithABooleanOk) {
   const std::pair<const char*, const char*> cases[] = {
       {"", "The Ostrela agent returned a malformed reply"},
       {"[1,2]", "The Ostrela agent returned a malformed reply"},
-      {R"("ok")", "The Ostrela agent returned a malformed reply"},
-      {"true", "The Ostrela agent returned a malformed reply"},
-      {"{ok:true}", "The Ostrela agent returned a malformed reply"},
       {R"({"ok":true} trailing)", "The Ostrela agent returned a malformed reply"},
-      {"{\"ok\":true,\"x\":\"\xff\xfe\"}", "The Ostrela agent returned a malformed reply"},
       {"{}", "The Ostrela agent reply is missing 'ok'"},
-      {R"({"error":"x"})", "The Ostrela agent reply is missing 'ok'"},
       {R"({"ok":"true"})", "The Ostrela agent reply is missing 'ok'"},
       {R"({"ok":null})", "The Ostrela agent reply is missing 'ok'"},
-      {R"({"ok":[true]})", "The Ostrela agent reply is missing 'ok'"},
-      // Only JSON booleans count: the numbers 1 and 0 are not "ok".
+      // Only JSON booleans count: the number 1 is not "ok".
       {R"({"ok":1})", "The Ostrela agent reply is missing 'ok'"},
-      {R"({"ok":0})", "The Ostrela agent reply is missing 'ok'"},
   };
   for (const auto& [body, error] : cases) {
     const NativeReply reply = parseAgentReply(body, relayRequest(AnyValue(3)));
@@ -113,27 +87,24 @@ TEST(ParseAgentReply, BodiesThatAreNotAnObjectWithABooleanOk) {
   }
 }
 
+// The agent's object passes through in the agent's member order; the request's id
+// takes the agent's place, and without one the agent's id stays.
 TEST(ParseAgentReply, AgentObjectPassesThroughWithTheRequestId) {
   const char* body = R"({"ok":false,"error":"denied","id":7,"nested":{"a":[null,1.5]},"n":null})";
-  const NativeReply reply = parseAgentReply(body, relayRequest(AnyValue("abc")));
-  EXPECT_TRUE(reply.fromAgent);
-  EXPECT_EQ(reply.payload, (AnyMap{{"ok", false},
-                                   {"error", "denied"},
-                                   {"id", "abc"},
-                                   {"nested", AnyMap{{"a", AnyArray{Null{}, 1.5}}}},
-                                   {"n", Null{}}}));
-  // Members keep the agent's order; the id takes the agent's place.
-  EXPECT_EQ(encodeJson(reply.payload),
-            R"({"ok":false,"error":"denied","id":"abc","nested":{"a":[null,1.5]},"n":null})");
-}
-
-TEST(ParseAgentReply, WithoutARequestIdTheAgentsIdStays) {
-  EXPECT_EQ(parseAgentReply(R"({"ok":true,"id":7})", relayRequest(std::nullopt)).payload,
-            (AnyMap{{"ok", true}, {"id", 7}}));
-  EXPECT_EQ(parseAgentReply(R"({"ok":true})", relayRequest(std::nullopt)).payload,
-            (AnyMap{{"ok", true}}));
-  EXPECT_EQ(parseAgentReply(R"({"ok":true})", relayRequest(AnyValue(false))).payload,
-            (AnyMap{{"ok", true}, {"id", false}}));
+  const std::pair<std::optional<AnyValue>, const char*> cases[] = {
+      {AnyValue("abc"),
+       R"({"ok":false,"error":"denied","id":"abc","nested":{"a":[null,1.5]},"n":null})"},
+      {AnyValue(false),
+       R"({"ok":false,"error":"denied","id":false,"nested":{"a":[null,1.5]},"n":null})"},
+      {std::nullopt, body},
+  };
+  for (const auto& [id, expected] : cases) {
+    const NativeReply reply = parseAgentReply(body, relayRequest(id));
+    EXPECT_TRUE(reply.fromAgent);
+    EXPECT_EQ(encodeJson(reply.payload), expected);
+  }
+  EXPECT_EQ(encodeJson(parseAgentReply(R"({"ok":true})", relayRequest(std::nullopt)).payload),
+            R"({"ok":true})");
 }
 
 }  // namespace

@@ -10,8 +10,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
+#include <tuple>
 
+#include "platform/linux/passwd_file.h"
 #include "tests/extension/relay/relay_test_helpers.h"
 
 namespace ostrela::testing {
@@ -21,144 +22,118 @@ using namespace linux_platform;
 
 constexpr uid_t kNobody = 65534;
 
-// A forked agent on 127.0.0.1 that runs as `account` (when given), accepts
-// `connections` connections one after the other, answers each complete
-// request, and reports how many bytes it received in all. Only system calls
-// after the fork: the test process has threads.
-class ForkedAgent {
+// A forked listener on 127.0.0.1 that runs as `account`, accepts `connections`
+// connections one after the other, reads each to its end, and exits with status 0
+// when it received no byte at all. Only system calls after the fork: the test
+// process has threads.
+class ForkedListener {
  public:
-  ForkedAgent(std::optional<uid_t> account, int connections) {
+  ForkedListener(uid_t account, int connections) {
     int portPipe[2];
-    int countPipe[2];
-    if (::pipe(portPipe) != 0 || ::pipe(countPipe) != 0) std::abort();
+    if (::pipe(portPipe) != 0) std::abort();
     pid_ = ::fork();
     if (pid_ == 0) {
       ::alarm(20);  // never outlives a test that went wrong
-      if (account && ::setuid(*account) != 0) ::_exit(3);
-      serve(portPipe[1], countPipe[1], connections);
+      if (::setuid(account) != 0) ::_exit(3);
+      serve(portPipe[1], connections);
     }
     ::close(portPipe[1]);
-    ::close(countPipe[1]);
     if (::read(portPipe[0], &port_, sizeof port_) != sizeof port_) port_ = 0;
     ::close(portPipe[0]);
-    countPipe_ = countPipe[0];
   }
-  ~ForkedAgent() {
+  ~ForkedListener() {
+    if (pid_ <= 0) return;
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
-    ::close(countPipe_);
   }
 
   std::uint16_t port() const { return port_; }
-  // Bytes received over all connections, once they are all served; -1 on failure.
-  long receivedBytes() const {
-    long count = -1;
-    return ::read(countPipe_, &count, sizeof count) == sizeof count ? count : -1;
+  // Once all connections are closed: whether not a byte arrived.
+  bool receivedNothing() {
+    int status = -1;
+    ::waitpid(std::exchange(pid_, -1), &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
 
  private:
-  [[noreturn]] static void serve(int portOutput, int countOutput, int connections) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 4) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      ::_exit(4);
-    }
-    const std::uint16_t port = ntohs(address.sin_port);
+  [[noreturn]] static void serve(int portOutput, int connections) {
+    std::uint16_t port = 0;
+    const int listener = loopbackListener(4, port);
+    if (listener < 0) ::_exit(4);
     if (::write(portOutput, &port, sizeof port) != sizeof port) ::_exit(5);
     long total = 0;
+    char buffer[4096];
     for (int i = 0; i < connections; ++i) {
       const int connection = ::accept(listener, nullptr, nullptr);
-      char request[65536];
-      std::size_t size = 0;
-      ssize_t n;
-      while ((n = ::read(connection, request + size, sizeof request - 1 - size)) > 0) {
-        size += static_cast<std::size_t>(n);
-        total += n;
-        request[size] = '\0';
-        const char* end = std::strstr(request, "\r\n\r\n");
-        const char* lengthField = std::strstr(request, "Content-Length: ");
-        if (end != nullptr && lengthField != nullptr &&
-            size >= static_cast<std::size_t>(end + 4 - request) +
-                        std::strtoul(lengthField + 16, nullptr, 10)) {
-          constexpr char kAnswer[] =
-              "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 11\r\n"
-              "Connection: close\r\n\r\n{\"ok\":true}";
-          if (::write(connection, kAnswer, sizeof kAnswer - 1) < 0) ::_exit(6);
-          break;
-        }
-      }
+      for (ssize_t n; (n = ::read(connection, buffer, sizeof buffer)) > 0;) total += n;
       ::close(connection);
     }
-    if (::write(countOutput, &total, sizeof total) != sizeof total) ::_exit(7);
-    ::_exit(0);
+    ::_exit(total == 0 ? 0 : 1);
   }
 
   pid_t pid_ = -1;
   std::uint16_t port_ = 0;
-  int countPipe_ = -1;
 };
 
-TEST(ListenerAccount, TheRelayTalksOnlyToAnAgentOfATrustedAccount) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run an agent as another account";
-  struct Case {
-    const char* name;
-    std::optional<uid_t> account;
-    std::string refusal;  // empty: the agent is trusted and answers
-  } cases[] = {
-      {"OwnAccount", std::nullopt, ""},
-      {"AnotherAccount", kNobody, "the listening process belongs to another user"},
-  };
-  RelayPreferences preferences;
-  preferences.writeSecret(AnyValue("agent-secret"));
-  for (const auto& c : cases) {
-    // Two connections: the test's own probe, then the relay's.
-    ForkedAgent agent(c.account, 2);
-    ASSERT_NE(agent.port(), 0) << c.name;
-
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(agent.port());
-    ASSERT_EQ(::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const auto local = localEndpoint(probe);
-    const auto remote = peerEndpoint(probe);
-    ASSERT_TRUE(local && remote);
-    const uid_t expected = c.account.value_or(::geteuid());
-    EXPECT_EQ(listenerAccount(*local, *remote), expected) << c.name;
-    EXPECT_EQ(listenerAccountFromProc(*local, *remote), expected) << c.name;
-    ::close(probe);
-
-    const auto relay = preferences.relayFor(agent.port());
-    const NativeReply reply = sendAndWait(*relay, relayRequest("getToken", AnyValue("t")));
-    if (c.refusal.empty()) {
-      EXPECT_TRUE(reply.fromAgent) << c.name << ": " << errorText(reply);
-      EXPECT_GT(agent.receivedBytes(), 0) << c.name;
-    } else {
-      EXPECT_EQ(errorText(reply), "The Ostrela agent is not reachable at http://127.0.0.1:" +
-                                      std::to_string(agent.port()) + ": " + c.refusal);
-      EXPECT_EQ(agent.receivedBytes(), 0) << c.name;  // not even the request line
-    }
-  }
+// Both ways of finding the account that listens on `port` name `expected`.
+void expectListenerAccount(std::uint16_t port, uid_t expected) {
+  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in address = loopbackAddress(port);
+  ASSERT_EQ(::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const auto local = localEndpoint(probe);
+  const auto remote = peerEndpoint(probe);
+  ASSERT_TRUE(local && remote);
+  EXPECT_EQ(listenerAccount(*local, *remote), expected);
+  EXPECT_EQ(listenerAccountFromProc(*local, *remote), expected);
+  ::close(probe);
 }
 
-TEST(ListenerAccount, ServiceAccountFromThePasswdText) {
+// An agent of the test's own account is talked to in every loopback test.
+TEST(ListenerAccount, AnAgentOfAnotherAccountReceivesNothing) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a listener as another account";
+  ForkedListener agent(kNobody, 2);  // the probe's connection, then the relay's
+  ASSERT_NE(agent.port(), 0);
+  expectListenerAccount(agent.port(), kNobody);
+  RelayPreferences preferences;
+  preferences.writeSecret(AnyValue("agent-secret"));
+  const NativeReply reply =
+      sendAndWait(*preferences.relayFor(agent.port()), relayRequest("getToken", AnyValue("t")));
+  EXPECT_EQ(errorText(reply), "The Ostrela agent is not reachable at http://127.0.0.1:" +
+                                  std::to_string(agent.port()) +
+                                  ": the listening process belongs to another user");
+  EXPECT_TRUE(agent.receivedNothing());  // not even the request line
+}
+
+// The account file is read directly: by uid for the home folder when $HOME is
+// unset, by name for the agent's service account.
+TEST(PasswdText, FirstWellFormedEntryByUidOrName) {
+  TemporaryDirectory dir;
   const std::string passwd =
       "root:x:0:0:root:/root:/bin/bash\n"
-      "nob:x:notanumber:1::/:/bin/false\n"
+      "broken line without fields\n"
+      "nouid:x::7::/nowhere:/bin/sh\n"
+      "junk:x:1000x:1000::/wrong:/bin/sh\n"
+      "alice:x:1000:1000:Alice,,,:/home/alice:/bin/sh\n"
+      "again:x:1000:1000::/home/again:/bin/sh\n"
       "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\n"
       "agent:x:998:998::/var/lib/agent:/usr/sbin/nologin";
-  const std::pair<const char*, std::optional<uid_t>> cases[] = {{"nobody", 65534},
-                                                                {"agent", 998},
-                                                                {"nob", std::nullopt},
-                                                                {"no", std::nullopt},
-                                                                {"", std::nullopt}};
-  for (const auto& [name, uid] : cases) EXPECT_EQ(accountInPasswd(passwd, name), uid) << name;
+  const auto file = dir.write("passwd", passwd);
+  const std::tuple<uid_t, const char*, const char*> byUid[] = {
+      {0, "root", "/root"}, {1000, "alice", "/home/alice"}, {7, nullptr, nullptr}};
+  for (const auto& [uid, name, home] : byUid) {
+    const auto entry = passwdEntryForUid(uid, file);
+    ASSERT_EQ(entry.has_value(), name != nullptr) << uid;
+    if (!entry) continue;
+    EXPECT_EQ(entry->name, name);
+    EXPECT_EQ(entry->home, home);
+  }
+  EXPECT_FALSE(passwdEntryForUid(0, dir.path() / "missing"));
+  const std::pair<const char*, std::optional<uid_t>> byName[] = {{"nobody", 65534},
+                                                                 {"agent", 998},
+                                                                 {"junk", std::nullopt},
+                                                                 {"no", std::nullopt},
+                                                                 {"", std::nullopt}};
+  for (const auto& [name, uid] : byName) EXPECT_EQ(accountInPasswd(passwd, name), uid) << name;
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 
 namespace ostrela::testing {
 
+constexpr const char* kExtensionDomain = "com.ostrela.safari-extension.extension";
+
 AgentRelayRequest relayRequest(std::string type, std::optional<AnyValue> id) {
   const bool redaction = type == "scrub";
   AnyMap message{{"type", type}, {"host", std::string(redaction ? kRedactionHost : kIdentityHost)}};
@@ -47,17 +49,13 @@ void RelayPreferences::writeSecret(const AnyValue& secret) const {
   stores_->suiteForWriting(appGroupSuiteName)->setObjectForKey(secret, kAgentRelaySecretKey);
 }
 
-std::unique_ptr<linux_platform::AgentRelay> RelayPreferences::relayFor(std::uint16_t port) const {
-  return std::make_unique<linux_platform::AgentRelay>(
-      HttpUrl::fromComponents("http", "127.0.0.1", port), stores_);
-}
-
-std::unique_ptr<linux_platform::AgentRelay> RelayPreferences::relayFor(std::uint16_t port,
-                                                                       double budget) const {
+std::unique_ptr<linux_platform::AgentRelay> RelayPreferences::relayFor(
+    std::uint16_t port, std::optional<double> budget) const {
   using linux_platform::AgentRelay;
-  return std::make_unique<AgentRelay>(HttpUrl::fromComponents("http", "127.0.0.1", port), stores_,
-                                      AgentRelay::makeSession(budget),
-                                      AgentRelay::makeSession(budget));
+  const auto url = HttpUrl::fromComponents("http", "127.0.0.1", port);
+  if (!budget) return std::make_unique<AgentRelay>(url, stores_);
+  return std::make_unique<AgentRelay>(url, stores_, AgentRelay::makeSession(*budget),
+                                      AgentRelay::makeSession(*budget));
 }
 
 double millisecondsSince(std::chrono::steady_clock::time_point start) {
@@ -66,15 +64,31 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 std::uint16_t unusedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  std::uint16_t port = 0;
+  ::close(loopbackListener(1, port));
+  return port;
+}
+
+sockaddr_in loopbackAddress(std::uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  return address;
+}
+
+int loopbackListener(int backlog, std::uint16_t& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = loopbackAddress(0);
   socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd, backlog) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  port = ntohs(address.sin_port);
+  return fd;
 }
 
 }  // namespace ostrela::testing

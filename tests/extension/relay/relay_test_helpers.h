@@ -2,6 +2,8 @@
 // folders, requests as the dispatcher builds them, and a blocking send.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -13,8 +15,6 @@
 #include "tests/support/temporary_directory.h"
 
 namespace ostrela::testing {
-
-inline constexpr const char* kExtensionDomain = "com.ostrela.safari-extension.extension";
 
 // The request the dispatcher builds for `type` with a string id.
 AgentRelayRequest relayRequest(std::string type, std::optional<AnyValue> id);
@@ -36,8 +36,8 @@ class RelayPreferences {
   void writeSecret(const AnyValue& secret) const;
 
   // Standard budgets, or both sessions with `budget` seconds.
-  std::unique_ptr<linux_platform::AgentRelay> relayFor(std::uint16_t port) const;
-  std::unique_ptr<linux_platform::AgentRelay> relayFor(std::uint16_t port, double budget) const;
+  std::unique_ptr<linux_platform::AgentRelay> relayFor(std::uint16_t port,
+                                                       std::optional<double> budget = {}) const;
 
  private:
   TemporaryDirectory folder_;
@@ -49,5 +49,12 @@ double millisecondsSince(std::chrono::steady_clock::time_point start);
 
 // A port on 127.0.0.1 where nothing listens (taken, then let go).
 std::uint16_t unusedPort();
+
+// The address of `port` on 127.0.0.1.
+sockaddr_in loopbackAddress(std::uint16_t port);
+
+// A socket listening on 127.0.0.1 at a port the system chose, stored in `port`; -1 on
+// failure. System calls only, so that a forked child of a threaded process may use it.
+int loopbackListener(int backlog, std::uint16_t& port);
 
 }  // namespace ostrela::testing

@@ -32,11 +32,8 @@ struct Pipe {
     ::fcntl(write, F_SETPIPE_SZ, 1 << 20);
   }
   ~Pipe() {
-    closeRead();
+    ::close(read);
     closeWrite();
-  }
-  void closeRead() {
-    if (read >= 0) ::close(std::exchange(read, -1));
   }
   void closeWrite() {
     if (write >= 0) ::close(std::exchange(write, -1));
@@ -63,9 +60,6 @@ std::vector<std::string> readReplies(int fd) {
 
 TEST(ReplyWriterTest, RepliesTooLargeForTheBrowserAreReplaced) {
   const std::string big(kMaxReplyLength, 'x');
-  EXPECT_EQ(replyFrameBody(AnyMap{{"ok", true}, {"id", 7}}).body, R"({"ok":true,"id":7})");
-  EXPECT_EQ(replyFrameBody(AnyMap{{"ok", true}, {"id", 7}}).refusedLength, 0u);
-
   const auto tooLarge = replyFrameBody(AnyMap{{"ok", true}, {"data", big}, {"id", "r1"}});
   EXPECT_EQ(tooLarge.refusedLength, kMaxReplyLength + 31);
   EXPECT_EQ(tooLarge.body, R"x({"ok":false,"error":"The reply is too large for the browser ()x" +
