@@ -1,4 +1,5 @@
-// route accepts any JSON value: it always returns one of its three routes, an
+// Any bytes as a native message: whatever decodeJson accepts encodes and decodes
+// back to the same value; route always returns one of its three routes, an
 // error reply is a well-formed reply, and a relayed body holds the whole message.
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,11 @@ using namespace ostrela;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto message = decodeJson(std::string_view(reinterpret_cast<const char*>(data), size));
+  // Only an overflowing number (decoded as infinity) cannot be written back.
+  if (const auto encoded = message ? encodeJson(*message) : std::nullopt) {
+    const auto again = decodeJson(*encoded);
+    if (!again || !(*again == *message) || encodeJson(*again) != encoded) std::abort();
+  }
   const NativeRoute next = route(message);
   if (const auto* reply = std::get_if<ReplyRoute>(&next)) {
     const AnyValue* ok = reply->reply.payload.find("ok");

@@ -3,15 +3,14 @@
 // the real host for the round trips, real listeners on the agent's port.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "platform/linux/native_messaging/host_process.h"
 #include "tests/support/managed_namespace.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
@@ -63,21 +62,17 @@ struct DoctorRun {
   std::string output;
 };
 
+// The doctor's report, which it writes to stdout, arrives as the harness's stderr capture.
 DoctorRun runDoctor(const Machine& machine) {
   const auto command = testing::withManagedPreferences(machine.managed(), OSTRELA_DOCTOR_PATH);
-  std::string line = "env HOME=" + machine.home().string() +
-                     " XDG_CONFIG_HOME=" + (machine.home() / ".config").string() +
-                     " PATH=/usr/bin:/bin " + command.executable;
-  for (const auto& argument : command.arguments) line += " '" + argument + "'";
-  DoctorRun run;
-  FILE* pipe = ::popen((line + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    run.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  std::vector<std::string> arguments{"-c", "exec \"$0\" \"$@\" 1>&2", command.executable};
+  arguments.insert(arguments.end(), command.arguments.begin(), command.arguments.end());
+  linux_platform::HostProcess doctor(
+      "/bin/sh", arguments,
+      {"HOME=" + machine.home().string(),
+       "XDG_CONFIG_HOME=" + (machine.home() / ".config").string(), "PATH=/usr/bin:/bin"});
+  const int status = doctor.wait(std::chrono::seconds(60));
+  return {status, doctor.errorOutput()};
 }
 
 constexpr int kNoAgent = -1, kTestAgent = -2;  // or the account of a listener on the agent's port

@@ -16,7 +16,6 @@
 #include "core/json.h"
 #include "platform/linux/file_preference_stores.h"
 #include "platform/linux/managed_preferences_trust.h"
-#include "platform/linux/native_messaging/frame_codec.h"
 #include "platform/linux/native_messaging/host_process.h"
 #include "shared/managed_configuration_key.h"
 #include "tests/support/managed_namespace.h"
@@ -26,7 +25,6 @@
 namespace ostrela::testing {
 namespace {
 
-using linux_platform::encodeFrame;
 using linux_platform::HostProcess;
 
 using namespace std::chrono_literals;

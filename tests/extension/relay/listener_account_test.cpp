@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <tuple>
 
+#include "platform/linux/file_descriptor.h"
 #include "platform/linux/passwd_file.h"
 #include "tests/extension/relay/relay_test_helpers.h"
 
@@ -29,17 +30,15 @@ constexpr uid_t kNobody = 65534;
 class ForkedListener {
  public:
   ForkedListener(uid_t account, int connections) {
-    int portPipe[2];
-    if (::pipe(portPipe) != 0) std::abort();
+    linux_platform::Pipe portPipe = linux_platform::makePipe();
     pid_ = ::fork();
     if (pid_ == 0) {
       ::alarm(20);  // never outlives a test that went wrong
       if (::setuid(account) != 0) ::_exit(3);
-      serve(portPipe[1], connections);
+      serve(portPipe.write.get(), connections);
     }
-    ::close(portPipe[1]);
-    if (::read(portPipe[0], &port_, sizeof port_) != sizeof port_) port_ = 0;
-    ::close(portPipe[0]);
+    portPipe.write.reset();
+    if (::read(portPipe.read.get(), &port_, sizeof port_) != sizeof port_) port_ = 0;
   }
   ~ForkedListener() {
     if (pid_ <= 0) return;

@@ -1,10 +1,11 @@
 // The process's own relay on the agent's real port, wired as the executable's
 // main wires it. Each test runs in a process of its own (CTest), so the worker
 // pool is first used here.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <future>
+#include <iterator>
 #include <thread>
 
 #include "platform/linux/http/shared_agent_relay.h"
@@ -18,12 +19,8 @@ using linux_platform::AgentRelay;
 using linux_platform::SharedAgentRelay;
 
 // Entries of a /proc/self folder: threads ("task") or open files ("fd").
-std::size_t countEntries(const char* folder) {
-  std::size_t count = 0;
-  DIR* dir = ::opendir(folder);
-  while (dir != nullptr && ::readdir(dir) != nullptr) ++count;
-  if (dir != nullptr) ::closedir(dir);
-  return count;
+std::ptrdiff_t countEntries(const char* folder) {
+  return std::distance(std::filesystem::directory_iterator(folder), {});
 }
 
 TEST(SharedAgentRelay, BuiltOnceOnFirstUseWithoutThreadsOrSocketsThenRelaysOnTheAgentPort) {
@@ -32,8 +29,8 @@ TEST(SharedAgentRelay, BuiltOnceOnFirstUseWithoutThreadsOrSocketsThenRelaysOnThe
 
   // A sanitizer's runtime may start a thread of its own with the first thread.
   std::thread([] {}).join();
-  const std::size_t threadsBefore = countEntries("/proc/self/task");
-  const std::size_t filesBefore = countEntries("/proc/self/fd");
+  const auto threadsBefore = countEntries("/proc/self/task");
+  const auto filesBefore = countEntries("/proc/self/fd");
   std::vector<const AgentRelay*> seen(8);
   std::vector<std::thread> racers;
   for (auto& slot : seen) racers.emplace_back([&slot, &shared] { slot = &shared.get(); });

@@ -1,5 +1,4 @@
 // The native-messaging stream over real pipes.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <thread>
 
 #include "core/json.h"
+#include "platform/linux/file_descriptor.h"
 #include "platform/linux/native_messaging/frame_codec.h"
 #include "platform/linux/native_messaging/frame_reader.h"
 #include "platform/linux/native_messaging/native_messaging_host.h"
@@ -19,29 +19,6 @@
 
 namespace ostrela::linux_platform {
 namespace {
-
-struct Pipe {
-  int read = -1;
-  int write = -1;
-  Pipe() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) == 0) {
-      read = fds[0];
-      write = fds[1];
-    }
-    ::fcntl(write, F_SETPIPE_SZ, 1 << 20);
-  }
-  ~Pipe() {
-    ::close(read);
-    closeWrite();
-  }
-  void closeWrite() {
-    if (write >= 0) ::close(std::exchange(write, -1));
-  }
-  void put(std::string_view bytes) const {
-    ASSERT_EQ(::write(write, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-};
 
 std::string header(std::uint32_t length) {
   const auto bytes = encodeFrameHeader(length);
@@ -77,8 +54,8 @@ TEST(ReplyWriterTest, RepliesTooLargeForTheBrowserAreReplaced) {
 
   // The writer logs each replacement as an error.
   testing::RecordingLogSink sink;
-  Pipe pipe;
-  ReplyWriter(pipe.write, Logger("s", "c", sink, {})).write(AnyMap{{"data", big}});
+  Pipe pipe = makePipe();
+  ReplyWriter(pipe.write.get(), Logger("s", "c", sink, {})).write(AnyMap{{"data", big}});
   ASSERT_EQ(sink.lines().size(), 1u);
   EXPECT_EQ(sink.lines()[0].level, LogLevel::error);
   EXPECT_EQ(sink.lines()[0].message, "Replaced a reply of " + std::to_string(kMaxReplyLength + 11) +
@@ -101,13 +78,13 @@ TEST(ReplyWriterTest, RepliesJsonCannotCarryAreReplacedByAnErrorReply) {
 }
 
 TEST(ProtocolOutputTest, StrayWritesToStdoutLandOnStderrNotInTheStream) {
-  Pipe out;
-  Pipe err;
+  Pipe out = makePipe();
+  Pipe err = makePipe();
   const int savedOut = ::dup(STDOUT_FILENO);
   const int savedErr = ::dup(STDERR_FILENO);
   std::fflush(stdout);
-  ::dup2(out.write, STDOUT_FILENO);
-  ::dup2(err.write, STDERR_FILENO);
+  ::dup2(out.write.get(), STDOUT_FILENO);
+  ::dup2(err.write.get(), STDERR_FILENO);
 
   const int protocol = takeProtocolOutput();
   std::printf("a library's stray line\n");
@@ -120,12 +97,13 @@ TEST(ProtocolOutputTest, StrayWritesToStdoutLandOnStderrNotInTheStream) {
   ::dup2(savedErr, STDERR_FILENO);
   ::close(savedOut);
   ::close(savedErr);
-  out.closeWrite();
-  err.closeWrite();
-  EXPECT_EQ(readReplies(out.read), std::vector<std::string>{R"({"ok":true})"});
+  out.write.reset();
+  err.write.reset();
+  EXPECT_EQ(readReplies(out.read.get()), std::vector<std::string>{R"({"ok":true})"});
   char buffer[64] = {};
-  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(::read(err.read, buffer, sizeof buffer))),
-            "a library's stray line\n");
+  EXPECT_EQ(
+      std::string(buffer, static_cast<std::size_t>(::read(err.read.get(), buffer, sizeof buffer))),
+      "a library's stray line\n");
 }
 
 // Answers every relayed message from another thread after a delay taken from its "delayMs".
@@ -158,13 +136,15 @@ struct Host {
   SafariWebExtensionHandler handler{stores, logger, relays};
 
   std::vector<std::string> run(std::string_view input) {
-    Pipe in;
-    Pipe out;
-    in.put(input);
-    in.closeWrite();
-    auto replies = std::async(std::launch::async, [fd = out.read] { return readReplies(fd); });
-    EXPECT_EQ(runNativeMessagingHost(in.read, out.write, handler, logger), 0);
-    out.closeWrite();
+    Pipe in = makePipe();
+    Pipe out = makePipe();
+    EXPECT_EQ(::write(in.write.get(), input.data(), input.size()),
+              static_cast<ssize_t>(input.size()));
+    in.write.reset();
+    auto replies =
+        std::async(std::launch::async, [fd = out.read.get()] { return readReplies(fd); });
+    EXPECT_EQ(runNativeMessagingHost(in.read.get(), out.write.get(), handler, logger), 0);
+    out.write.reset();
     return replies.get();
   }
 };
