@@ -16,8 +16,8 @@ namespace {
 // log lines had been written by then. Read its fields once the completing
 // threads are done.
 struct RecordingContext : ExtensionContext {
-  RecordingContext(std::vector<InputItem> items, const testing::RecordingLogSink* sink = nullptr)
-      : items(std::move(items)), sink(sink) {}
+  RecordingContext(std::vector<InputItem> given, const testing::RecordingLogSink* logSink = nullptr)
+      : items(std::move(given)), sink(logSink) {}
   const std::vector<InputItem>& inputItems() const override { return items; }
   void completeRequestReturningItems(std::vector<ExtensionItem> returned) override {
     std::lock_guard lock(mutex);
