@@ -1,0 +1,130 @@
+#!/usr/bin/env python3
+"""Writes apps/ostrela_extension/startup-order.txt: the functions that a cold
+start of OstrelaExtension runs, for the linker to place side by side.
+
+A browser starts one OstrelaExtension per message, and much of what such a
+process pays is touching pages of its own code for the first time. Left to
+itself the linker scatters the few hundred functions of a cold start over most
+of the 1.5 MB of code; listed in this file, lld puts them first, in a few dozen
+pages. The list comes from running both kinds of cold start (getManagedConfig,
+and a relayed getToken against the sample agent) under Valgrind's callgrind,
+which sees every function that runs, plus what callgrind cannot show:
+
+- glibc's IFUNC resolvers, which a static executable runs before main, all of
+  them, under names that callgrind does not report;
+- every CPU's variant of the string functions seen (memcpy, strlen, ...):
+  glibc picks one at start by the CPU's features, and Valgrind's virtual CPU is
+  not the machine's. The variants are grouped by instruction set, so that the
+  ones a machine picks lie together.
+
+Run it after changing what a cold start does, and commit the file. A stale list
+costs speed only: names it lacks are placed as the linker likes, names that no
+longer exist are ignored.
+
+Usage: scripts/startup_order.py [path/to/OstrelaExtension]
+Needs valgrind; port 47653 must be free.
+"""
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+OUTPUT = ROOT / "apps/ostrela_extension/startup-order.txt"
+MESSAGES = {
+    "config": '{"type":"getManagedConfig","id":1}',
+    "relay": '{"type":"getToken","host":"com.ostrela.ldap_host","id":"t1"}',
+}
+# glibc's multiarch string functions: __<name>_<instruction set>[_<more>].
+VARIANT = re.compile(r"^(__[a-z0-9]+?)_(sse2|ssse3|sse4_1|sse4_2|sse42|avx2|avx512|avx|evex)(_.*)?$")
+ISA_ORDER = ["evex", "avx512", "avx2", "avx", "sse4_2", "sse42", "sse4_1", "ssse3", "sse2"]
+
+
+def frame(message):
+    data = message.encode()
+    return struct.pack("=I", len(data)) + data
+
+
+def functions_run(extension, work, name, message):
+    """Mangled names of the functions that one cold start runs."""
+    out = work / f"{name}.callgrind"
+    env = {"XDG_CONFIG_HOME": str(work / "config"), "HOME": str(work)}
+    host = subprocess.Popen(
+        ["valgrind", "--tool=callgrind", "--demangle=no", f"--callgrind-out-file={out}",
+         str(extension)],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+    host.stdin.write(frame(message))
+    host.stdin.flush()
+    header = host.stdout.read(4)  # the input stays open until the reply is out, as a browser's
+    if len(header) != 4:
+        sys.exit(f"no reply to {message}")
+    reply = host.stdout.read(struct.unpack("=I", header)[0]).decode()
+    host.stdin.close()
+    host.wait()
+    if '"ok":true' not in reply:
+        sys.exit(f"{message} was answered {reply}")
+    names = set()
+    # "fn=(id) name" and "cfn=(id) name" name a function the first time; "'2" marks recursion.
+    for line in out.read_text().splitlines():
+        match = re.match(r"^c?fn=\(\d+\) (.+)$", line)
+        if match:
+            names.add(re.sub(r"'\d+$", "", match.group(1)))
+    return {n for n in names if not n.startswith("0x") and n != "(below main)"}
+
+
+def symbols(extension):
+    """(name, type) of every symbol of the executable."""
+    listing = subprocess.run(["nm", "--defined-only", str(extension)], check=True,
+                             capture_output=True, text=True).stdout
+    return [(p[2], p[1]) for p in (line.split() for line in listing.splitlines()) if len(p) == 3]
+
+
+def main():
+    extension = Path(sys.argv[1] if len(sys.argv) > 1 else
+                     ROOT / "build/default/apps/ostrela_extension/OstrelaExtension")
+    if not shutil.which("valgrind"):
+        sys.exit("valgrind is needed: apt-get install valgrind")
+    if not os.access(extension, os.X_OK):
+        sys.exit(f"no executable at {extension}: build it first")
+
+    with tempfile.TemporaryDirectory() as folder:
+        work = Path(folder)
+        # A user's store as the host leaves it, with the relay's secret.
+        group = work / "config/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension"
+        group.mkdir(parents=True)
+        (group / "preferences.json").write_text(
+            '{"machineId":"m-1","tenantId":"t-1","agentRelaySecret":"s3cret"}')
+        agent = subprocess.Popen([sys.executable, str(ROOT / "scripts/sample_agent.py")],
+                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        try:
+            agent.stdout.readline()  # "listening"
+            ran = {name: functions_run(extension, work, name, m) for name, m in MESSAGES.items()}
+        finally:
+            agent.kill()
+
+    all_symbols = symbols(extension)
+    resolvers = sorted({n for n, t in all_symbols if t == "i" or n.endswith("_ifunc")})
+    seen_families = {VARIANT.match(n).group(1) for n in ran["config"] | ran["relay"]
+                     if VARIANT.match(n)}
+    variants = sorted(
+        {n for n, _ in all_symbols if VARIANT.match(n) and VARIANT.match(n).group(1) in seen_families},
+        key=lambda n: (ISA_ORDER.index(VARIANT.match(n).group(2)), n))
+
+    order = []
+    for group in (resolvers, sorted(ran["config"]), variants, sorted(ran["relay"] - ran["config"])):
+        order += [n for n in group if n not in order]
+    OUTPUT.write_text(
+        "# Functions of an OstrelaExtension cold start, in link order: IFUNC resolvers,\n"
+        "# getManagedConfig, string functions for every CPU, what the relay adds.\n"
+        "# Made by scripts/startup_order.py.\n" + "\n".join(order) + "\n")
+    print(f"{OUTPUT.relative_to(ROOT)}: {len(resolvers)} resolvers, {len(ran['config'])} functions "
+          f"for getManagedConfig, {len(variants)} string variants, "
+          f"{len(ran['relay'] - ran['config'])} more for the relay")
+
+
+if __name__ == "__main__":
+    main()
