@@ -1,17 +1,18 @@
 #!/usr/bin/env python3
-"""Writes apps/ostrela_extension/startup-order.txt: the functions that a cold
-start of OstrelaExtension runs, for the linker to place side by side.
+"""Writes apps/ostrela_extension/startup-order.txt: the functions and data that
+a cold start of OstrelaExtension touches, for the linker to place side by side.
 
 A browser starts one OstrelaExtension per message, and much of what such a
-process pays is touching pages of its own code for the first time. Left to
-itself the linker scatters the few hundred functions of a cold start over most
-of the 1.5 MB of code; listed in this file, lld puts them first, in a few dozen
-pages. The list comes from running both kinds of cold start (getManagedConfig,
-and a relayed getToken against the sample agent) under Valgrind's callgrind,
-which sees every function that runs, plus what callgrind cannot show:
+process pays is touching pages of its own for the first time: on a virtual
+machine a page fault costs about as much as ten system calls. Left to itself
+the linker scatters the few hundred functions and variables of a cold start
+over most of the executable; listed in this file, lld puts them first in their
+sections, in a few dozen pages. The list comes from running both kinds of cold
+start (getManagedConfig, and a relayed getToken against the sample agent) under
+Valgrind's lackey, which reports every instruction and every load and store,
+mapped to the symbols that hold them; plus what such a run cannot show:
 
-- glibc's IFUNC resolvers, which a static executable runs before main, all of
-  them, under names that callgrind does not report;
+- glibc's IFUNC resolvers, which a static executable runs before main;
 - every CPU's variant of the string functions seen (memcpy, strlen, ...):
   glibc picks one at start by the CPU's features, and Valgrind's virtual CPU is
   not the machine's. The variants are grouped by instruction set, so that the
@@ -22,9 +23,10 @@ costs speed only: names it lacks are placed as the linker likes, names that no
 longer exist are ignored.
 
 Usage: scripts/startup_order.py [path/to/OstrelaExtension]
-Needs valgrind; port 47653 must be free.
+Needs valgrind and nm; port 47653 must be free.
 """
 import os
+import bisect
 import re
 import shutil
 import struct
@@ -49,13 +51,26 @@ def frame(message):
     return struct.pack("=I", len(data)) + data
 
 
-def functions_run(extension, work, name, message):
-    """Mangled names of the functions that one cold start runs."""
-    out = work / f"{name}.callgrind"
+def symbols(extension):
+    """(name, type) of every symbol, and (address, size, name) of those with an address."""
+    listing = subprocess.run(["nm", "--defined-only", "-nS", str(extension)], check=True,
+                             capture_output=True, text=True).stdout
+    named, table = [], []
+    for fields in (line.split() for line in listing.splitlines()):
+        if len(fields) == 4:
+            named.append((fields[3], fields[2]))
+            table.append((int(fields[0], 16), int(fields[1], 16), fields[3]))
+        elif len(fields) == 3:
+            named.append((fields[2], fields[1]))
+    return named, sorted(table)
+
+
+def symbols_touched(extension, table, work, name, message):
+    """Names of the symbols whose bytes one cold start executes, reads or writes."""
+    log = work / f"{name}.lackey"
     env = {"XDG_CONFIG_HOME": str(work / "config"), "HOME": str(work)}
     host = subprocess.Popen(
-        ["valgrind", "--tool=callgrind", "--demangle=no", f"--callgrind-out-file={out}",
-         str(extension)],
+        ["valgrind", "--tool=lackey", "--trace-mem=yes", f"--log-file={log}", str(extension)],
         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
     host.stdin.write(frame(message))
     host.stdin.flush()
@@ -67,20 +82,18 @@ def functions_run(extension, work, name, message):
     host.wait()
     if '"ok":true' not in reply:
         sys.exit(f"{message} was answered {reply}")
-    names = set()
-    # "fn=(id) name" and "cfn=(id) name" name a function the first time; "'2" marks recursion.
-    for line in out.read_text().splitlines():
-        match = re.match(r"^c?fn=\(\d+\) (.+)$", line)
-        if match:
-            names.add(re.sub(r"'\d+$", "", match.group(1)))
-    return {n for n in names if not n.startswith("0x") and n != "(below main)"}
-
-
-def symbols(extension):
-    """(name, type) of every symbol of the executable."""
-    listing = subprocess.run(["nm", "--defined-only", str(extension)], check=True,
-                             capture_output=True, text=True).stdout
-    return [(p[2], p[1]) for p in (line.split() for line in listing.splitlines()) if len(p) == 3]
+    starts = [start for start, _, _ in table]
+    touched = set()
+    # "I  addr,size" for an instruction, " L", " S", " M" for a load, store or both.
+    for line in log.read_text().splitlines():
+        match = re.match(r"^ ?[ILSM] +([0-9a-f]+),", line)
+        if not match:
+            continue
+        address = int(match.group(1), 16)
+        i = bisect.bisect_right(starts, address) - 1
+        if i >= 0 and address < table[i][0] + max(table[i][1], 1):
+            touched.add(table[i][2])
+    return touched
 
 
 def main():
@@ -100,13 +113,14 @@ def main():
             '{"machineId":"m-1","tenantId":"t-1","agentRelaySecret":"s3cret"}')
         agent = subprocess.Popen([sys.executable, str(ROOT / "scripts/sample_agent.py")],
                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        all_symbols, table = symbols(extension)
         try:
             agent.stdout.readline()  # "listening"
-            ran = {name: functions_run(extension, work, name, m) for name, m in MESSAGES.items()}
+            ran = {name: symbols_touched(extension, table, work, name, m)
+                   for name, m in MESSAGES.items()}
         finally:
             agent.kill()
 
-    all_symbols = symbols(extension)
     resolvers = sorted({n for n, t in all_symbols if t == "i" or n.endswith("_ifunc")})
     seen_families = {VARIANT.match(n).group(1) for n in ran["config"] | ran["relay"]
                      if VARIANT.match(n)}
@@ -118,10 +132,10 @@ def main():
     for group in (resolvers, sorted(ran["config"]), variants, sorted(ran["relay"] - ran["config"])):
         order += [n for n in group if n not in order]
     OUTPUT.write_text(
-        "# Functions of an OstrelaExtension cold start, in link order: IFUNC resolvers,\n"
+        "# What an OstrelaExtension cold start touches, in link order: IFUNC resolvers,\n"
         "# getManagedConfig, string functions for every CPU, what the relay adds.\n"
         "# Made by scripts/startup_order.py.\n" + "\n".join(order) + "\n")
-    print(f"{OUTPUT.relative_to(ROOT)}: {len(resolvers)} resolvers, {len(ran['config'])} functions "
+    print(f"{OUTPUT.relative_to(ROOT)}: {len(resolvers)} resolvers, {len(ran['config'])} symbols "
           f"for getManagedConfig, {len(variants)} string variants, "
           f"{len(ran['relay'] - ran['config'])} more for the relay")
 
