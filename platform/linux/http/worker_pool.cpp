@@ -13,14 +13,18 @@ namespace {
 
 // An asio::thread_pool made with no threads of its own; threads join it
 // (`attach`) when the tasks in flight outnumber them. Creating a thread costs
-// about 60 us and 8 MiB of address space: at a cold start, which relays one
-// message, that is a tenth of the time to the reply.
+// 0.1 ms or more and 8 MiB of address space: at a cold start, which relays
+// one message, a second thread would add a tenth to the time to the reply.
 class LazyPool {
  public:
   boost::asio::thread_pool pool{0};
 
-  void taskStarted() {
-    const std::size_t inFlight = tasks_.fetch_add(1, std::memory_order_relaxed) + 1;
+  // Counts a task in flight; returns how many are.
+  std::size_t taskCounted() { return tasks_.fetch_add(1, std::memory_order_relaxed) + 1; }
+  // Starts a thread when `inFlight` tasks outnumber the threads. Called once
+  // the task is queued, so that a new thread finds it at once instead of
+  // going to sleep and being woken for it.
+  void threadStartedIfNeeded(std::size_t inFlight) {
     if (inFlight <= threads_.load(std::memory_order_acquire)) return;
     std::lock_guard lock(mutex_);
     const std::size_t running = threads_.load(std::memory_order_relaxed);
@@ -67,7 +71,8 @@ std::size_t workerThreadCount() {
 }
 
 PoolWork::PoolWork() {
-  lazyPool().taskStarted();
+  LazyPool& pool = lazyPool();
+  pool.threadStartedIfNeeded(pool.taskCounted());
 }
 PoolWork::~PoolWork() {
   lazyPool().taskEnded();
@@ -75,9 +80,10 @@ PoolWork::~PoolWork() {
 
 void spawnDetached(std::function<boost::asio::awaitable<void>()> task) {
   LazyPool& pool = lazyPool();
-  pool.taskStarted();
+  const std::size_t inFlight = pool.taskCounted();
   boost::asio::co_spawn(pool.pool, std::move(task),
                         [&pool](const std::exception_ptr&) { pool.taskEnded(); });
+  pool.threadStartedIfNeeded(inFlight);
 }
 
 }  // namespace ostrela::linux_platform
