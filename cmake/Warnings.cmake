@@ -29,12 +29,12 @@ endif()
 # getaddrinfo, no iconv, no locales by name. glibc's link warning for such a
 # call fails the build where warnings are errors.
 #
-# ORDER_FILE names the functions a cold start runs (scripts/startup-order.sh):
-# lld then places them side by side at the start of the code, so that a start
-# touches a few dozen pages of code instead of a hundred or more. GNU ld cannot
-# order functions, and lld does not act on glibc's link warnings: where
-# warnings are errors, the same program is linked once more by GNU ld, as
-# <target>-glibc-link-check, only for those warnings.
+# ORDER_FILE lists the functions and data a cold start touches
+# (scripts/startup_order.py): lld then places them side by side at the start of
+# their sections, so that a start touches a few dozen pages instead of a
+# hundred or more. GNU ld cannot order them, and lld does not act on glibc's
+# link warnings: where warnings are errors, the same program is linked once
+# more by GNU ld, as <target>-glibc-link-check, only for those warnings.
 include(CheckLinkerFlag)
 check_linker_flag(CXX "-fuse-ld=lld" OSTRELA_HAVE_LLD)
 option(OSTRELA_STARTUP_ORDER "Link start-up code side by side (needs lld)" ON)
@@ -46,26 +46,28 @@ function(ostrela_fast_start target)
   endif()
   set(static_link -static -Wl,--gc-sections -Wl,-O1)
   target_link_options(${target} PRIVATE ${static_link})
-  set(glibc_warnings_checked_by ${target})
+  set(linked_by_lld FALSE)
   if(arg_ORDER_FILE AND OSTRELA_STARTUP_ORDER)
-    if(NOT OSTRELA_HAVE_LLD)
-      message(WARNING "lld not found: ${target} is linked without its start-up layout")
-    else()
+    if(OSTRELA_HAVE_LLD)
       target_link_options(${target} PRIVATE -fuse-ld=lld -Wl,--symbol-ordering-file=${arg_ORDER_FILE}
                           -Wl,--no-warn-symbol-ordering)
       set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${arg_ORDER_FILE})
-      set(glibc_warnings_checked_by ${target}-glibc-link-check)
-      if(OSTRELA_WERROR)
-        get_target_property(sources ${target} SOURCES)
-        get_target_property(libraries ${target} LINK_LIBRARIES)
-        add_executable(${glibc_warnings_checked_by} ${sources})
-        target_link_libraries(${glibc_warnings_checked_by} PRIVATE ${libraries})
-        target_link_options(${glibc_warnings_checked_by} PRIVATE ${static_link})
-      endif()
+      set(linked_by_lld TRUE)
+    else()
+      message(WARNING "lld not found: ${target} is linked without its start-up layout")
     endif()
   endif()
-  if(OSTRELA_WERROR AND TARGET ${glibc_warnings_checked_by})
-    target_link_options(${glibc_warnings_checked_by} PRIVATE -Wl,--fatal-warnings)
+  if(NOT OSTRELA_WERROR)
+    return()
+  endif()
+  if(linked_by_lld)
+    get_target_property(sources ${target} SOURCES)
+    get_target_property(libraries ${target} LINK_LIBRARIES)
+    add_executable(${target}-glibc-link-check ${sources})
+    target_link_libraries(${target}-glibc-link-check PRIVATE ${libraries})
+    target_link_options(${target}-glibc-link-check PRIVATE ${static_link} -Wl,--fatal-warnings)
+  else()
+    target_link_options(${target} PRIVATE -Wl,--fatal-warnings)
   endif()
 endfunction()
 

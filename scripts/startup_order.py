@@ -128,9 +128,9 @@ def main():
         {n for n, _ in all_symbols if VARIANT.match(n) and VARIANT.match(n).group(1) in seen_families},
         key=lambda n: (ISA_ORDER.index(VARIANT.match(n).group(2)), n))
 
-    order = []
-    for group in (resolvers, sorted(ran["config"]), variants, sorted(ran["relay"] - ran["config"])):
-        order += [n for n in group if n not in order]
+    # Each name once, where it first comes.
+    order = list(dict.fromkeys(
+        resolvers + sorted(ran["config"]) + variants + sorted(ran["relay"] - ran["config"])))
     OUTPUT.write_text(
         "# What an OstrelaExtension cold start touches, in link order: IFUNC resolvers,\n"
         "# getManagedConfig, string functions for every CPU, what the relay adds.\n"

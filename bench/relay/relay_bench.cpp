@@ -72,15 +72,21 @@ std::string wireBytes(const AgentHttpRequest& request) {
   return bytes;
 }
 
-// Blocking keep-alive POSTs on one connection: the floor for one exchange.
-std::vector<double> rawSocketExchanges(std::uint16_t port, const std::string& bytes, int warmup,
-                                       int samples) {
+// A blocking socket connected to 127.0.0.1:port.
+int connectTo(std::uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(port);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) std::abort();
+  return fd;
+}
+
+// Blocking keep-alive POSTs on one connection: the floor for one exchange.
+std::vector<double> rawSocketExchanges(std::uint16_t port, const std::string& bytes, int warmup,
+                                       int samples) {
+  const int fd = connectTo(port);
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   std::vector<double> result;
@@ -143,16 +149,6 @@ std::vector<double> relayedFromOutside(const AgentRelay& relay, const AgentRelay
     if (i >= warmup) result.push_back(microseconds(Clock::now() - start));
   }
   return result;
-}
-
-int connectTo(std::uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) std::abort();
-  return fd;
 }
 
 // A new connection's own cost (connect and close), with or without the check
