@@ -3,7 +3,8 @@
 // interleaved, the time from spawn to the reply frame of OstrelaExtension and
 // of minimal C programs doing the same job (linked statically and
 // dynamically); then replies per second on one
-// long-lived connection (runtime.connectNative) and peak memory.
+// long-lived connection (runtime.connectNative) and peak memory. With a second
+// argument, another build of OstrelaExtension, only the two cold starts side by side.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -82,6 +83,22 @@ void compare(const char* what, const std::string& staticBaseline,
               mine.median() / dynamic.median());
 }
 
+// Two builds of OstrelaExtension against each other, interleaved, each going
+// first in every other round so that neither always meets the other's leftovers.
+void compareBuilds(const char* what, const std::string& other, const std::string& message,
+                   const std::vector<std::string>& env, int runs) {
+  Runs theirs, mine;
+  for (int i = 0; i < runs; ++i) {
+    if (i % 2 == 0) theirs.add(coldStart(other, message, env));
+    mine.add(coldStart(OSTRELA_EXTENSION_PATH, message, env));
+    if (i % 2 == 1) theirs.add(coldStart(other, message, env));
+  }
+  std::printf("%-18s %7.3f %7.3f %6ld | %7.3f %7.3f %6ld | %6.3fx\n", what, mine.median(),
+              percentile(mine.milliseconds, 0.9), mine.peakKiB, theirs.median(),
+              percentile(theirs.milliseconds, 0.9), theirs.peakKiB,
+              mine.median() / theirs.median());
+}
+
 void throughput(const char* what, const std::string& program, const std::string& message,
                 const std::vector<std::string>& env, int count) {
   HostProcess host(program, {"chrome-extension://benchmark/"}, env);
@@ -118,6 +135,15 @@ int main(int argc, char** argv) {
   agent.keepRecords(false);
   agent.answer(AgentAnswer::json(200, R"({"ok":true,"token":"abc"})"));
 
+  if (argc > 2) {
+    std::printf(
+        "Cold start to the reply frame, %d runs each, interleaved (ms; peak memory KiB)\n"
+        "%-18s %7s %7s %6s | %7s %7s %6s | %s\n",
+        runs, "", "ours", "ours90", "KiB", "other", "other90", "KiB", "/other");
+    compareBuilds("getManagedConfig", argv[2], kConfigMessage, env, runs);
+    compareBuilds("relayed getToken", argv[2], kRelayMessage, env, runs);
+    return 0;
+  }
   std::printf("Cold start to the reply frame, %d runs each, interleaved (ms; peak memory KiB)\n",
               runs);
   std::printf("%-18s %7s %6s | %7s %6s | %7s %7s %6s | %6s %6s\n", "", "C stat", "KiB", "C dyn",

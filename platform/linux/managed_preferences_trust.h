@@ -17,15 +17,6 @@ namespace ostrela::linux_platform {
 // Nothing at run time changes it.
 const std::filesystem::path& managedPreferencesFolder();
 
-// Why `file` may not be used as forced preferences, or nothing when it may:
-// "not a regular file", "not owned by root", "writable by group or others",
-// "folder /etc/ostrela is not owned by root", or why it cannot be opened
-// ("No such file or directory"). Never blocks: a FIFO or device is refused
-// before it is opened. Symbolic links are resolved first and each folder of
-// the resolved path is checked. Callable on its own, for an administrator's
-// check tool.
-std::optional<std::string> whyManagedFileIsUntrusted(const std::filesystem::path& file);
-
 struct ManagedPreferencesRead {
   // The file's members; nothing when it is missing, unreadable, malformed or untrusted.
   std::optional<AnyMap> contents;
@@ -33,10 +24,19 @@ struct ManagedPreferencesRead {
   std::optional<std::string> untrustedReason;
 };
 
-// Reads a forced-preferences file. The checks of ownership and permissions
-// apply to the opened file itself (no race with a rename), and are left out
-// only when `checkOwnership` is false, which tests of the layering use for
-// their temporary folders; a file that is not regular is refused either way.
+// Reads a forced-preferences file, found by descriptor from "/": every folder
+// passed, the file itself (as opened) and the filesystems they are on must
+// meet the rule, and a symbolic link is followed only from a folder that
+// meets it (at most 40 links, an absolute one walked again from "/"), so that
+// what is checked is what is read. Untrusted reasons: "not a regular file",
+// "not owned by root", "writable by group or others", "on a FUSE filesystem,
+// which any account can mount", or one of these for a folder ("folder
+// /etc/ostrela is not owned by root"). A missing file is no reason, only no
+// contents. Never blocks: a FIFO or device is refused before it is opened.
+// The rule is left out only when `checkOwnership` is false, which tests of the
+// layering use for their temporary folders; a file that is not regular is
+// refused either way. The administrator's check tool reads through the same
+// function, and so reports the same reason.
 ManagedPreferencesRead readManagedPreferences(const std::filesystem::path& file,
                                               bool checkOwnership = true);
 

@@ -100,6 +100,17 @@ TEST(OstrelaDoctor, ReportsEachBrokenMachineWithItsLine) {
       {"policy writable by others",
        [](Machine& m) { fs::permissions(m.managed() / kPolicyFile, fs::perms(0666)); },
        "extension.json is ignored: writable by group or others"},
+      {"policy through another account's folder",
+       [](Machine& m) {
+         m.root.write("managed/real.json", kPolicy);
+         fs::create_directory(m.managed() / "theirs");
+         fs::create_symlink("../real.json", m.managed() / "theirs/policy.json");
+         ASSERT_EQ(::chown((m.managed() / "theirs").c_str(), 65534, 65534), 0);
+         fs::remove(m.managed() / kPolicyFile);
+         fs::create_symlink("theirs/policy.json", m.managed() / kPolicyFile);
+       },
+       "extension.json is ignored: folder " OSTRELA_MANAGED_PREFERENCES_DIR
+       "/theirs is not owned by root"},
       {"wrong value types",
        policy(R"({"organizationName":7,"enabledServices":"mail","endpoint":""})"),
        "[FAIL] managed preferences: organizationName: not accepted (a number, not a non-empty "

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -94,6 +95,22 @@ class ExtensionProcess : public ::testing::Test {
                                    : Command{OSTRELA_EXTENSION_PATH, arguments};
     return std::make_unique<HostProcess>(command.executable, command.arguments,
                                          environment(logLevel));
+  }
+
+  // The reply to getManagedConfig, and the error output, with folder/managed as the installed
+  // folder.
+  std::pair<std::string, std::string> managedConfigWithForcedValues() {
+    auto host = start("debug", {"chrome-extension://abcdefghijklmnop/"}, true);
+    host->writeFrame(R"({"type":"getManagedConfig","id":1})");
+    host->closeInput();
+    std::string reply = host->readFrame(5s).value_or("<none>");
+    EXPECT_EQ(host->wait(5s), 0);
+    return {std::move(reply), host->errorOutput()};
+  }
+
+  static std::string ignoredLine(const std::string& why) {
+    return "error: Ignored managed preferences " +
+           (managedPreferencesFolder() / kManagedFile).string() + ": " + why + "\n";
   }
 
   TemporaryDirectory folder;
@@ -264,6 +281,25 @@ TEST_F(ExtensionProcess, ForcedValuesOnlyFromRootsFilesInTheInstalledFolder) {
          std::filesystem::create_symlink(elsewhere, file);
        },
        "folder " + folder.path().parent_path().string() + " is writable by group or others"},
+      // Links are followed from root's folders only, wherever they lead.
+      {"LinkWithinRootsFolders",
+       [&] {
+         folder.write("managed/real/policy.json", R"({"organizationId":"org-1"})");
+         std::filesystem::remove(file);
+         std::filesystem::create_symlink("real/policy.json", file);
+       },
+       ""},
+      {"LinkThroughAnotherAccountsFolder",
+       [&] {
+         // Their link leads back to a root's file: only the way there betrays it.
+         folder.write("managed/real/policy.json", R"({"organizationId":"org-1"})");
+         std::filesystem::create_directories(managed / "theirs");
+         std::filesystem::create_symlink("../real/policy.json", managed / "theirs/policy.json");
+         ASSERT_EQ(::chown((managed / "theirs").c_str(), 65534, 65534), 0);
+         std::filesystem::remove(file);
+         std::filesystem::create_symlink("theirs/policy.json", file);
+       },
+       "folder " + (managedPreferencesFolder() / "theirs").string() + " is not owned by root"},
       {"Fifo",
        [&] {
          std::filesystem::remove(file);
@@ -277,23 +313,39 @@ TEST_F(ExtensionProcess, ForcedValuesOnlyFromRootsFilesInTheInstalledFolder) {
     ::chmod(managed.c_str(), 0755);
     ::chmod(file.c_str(), 0644);
     c.prepare();
-    auto host = start("debug", {"chrome-extension://abcdefghijklmnop/"}, true);
-    host->writeFrame(R"({"type":"getManagedConfig","id":1})");
-    host->closeInput();
-    EXPECT_EQ(host->readFrame(5s).value_or("<none>"),
-              c.ignoredBecause.empty() ? R"({"ok":true,"config":{"organizationId":"org-1"},"id":1})"
-                                       : R"({"ok":true,"config":{},"id":1})")
+    const auto [reply, log] = managedConfigWithForcedValues();
+    EXPECT_EQ(reply, c.ignoredBecause.empty()
+                         ? R"({"ok":true,"config":{"organizationId":"org-1"},"id":1})"
+                         : R"({"ok":true,"config":{},"id":1})")
         << c.name;
-    EXPECT_EQ(host->wait(5s), 0) << c.name;
-    const std::string log = host->errorOutput();
-    const std::string line = "error: Ignored managed preferences " +
-                             (managedPreferencesFolder() / kManagedFile).string() + ": " +
-                             c.ignoredBecause + "\n";
-    EXPECT_EQ(log.find(c.ignoredBecause.empty() ? "Ignored" : line) != std::string::npos,
+    EXPECT_EQ(log.find(c.ignoredBecause.empty() ? "Ignored" : ignoredLine(c.ignoredBecause)) !=
+                  std::string::npos,
               !c.ignoredBecause.empty())
         << c.name << "\n"
         << log;
   }
+}
+
+// Any account can mount a FUSE filesystem over a folder of its own, and its
+// daemon reports whatever owner and mode it likes: bindfs here shows root's
+// own files as they are, and they are refused for where they are.
+TEST_F(ExtensionProcess, ForcedFileOnFuseIsIgnored) {
+  if (!canMountManagedPreferences()) GTEST_SKIP() << "needs root for a private mount namespace";
+  if (std::system("command -v bindfs >/dev/null") != 0) GTEST_SKIP() << "bindfs is not installed";
+  const std::filesystem::path managed = folder.path() / "managed", plain = folder.path() / "plain";
+  std::filesystem::rename(managed, plain);
+  std::filesystem::create_directory(managed);
+  ASSERT_EQ(std::system(("bindfs " + plain.string() + " " + managed.string()).c_str()), 0);
+  struct Unmount {
+    std::string at;
+    ~Unmount() { EXPECT_EQ(std::system(("umount " + at).c_str()), 0); }
+  } unmount{managed.string()};
+  const auto [reply, log] = managedConfigWithForcedValues();
+  EXPECT_EQ(reply, R"({"ok":true,"config":{},"id":1})");
+  EXPECT_NE(log.find(ignoredLine("folder " + managedPreferencesFolder().string() +
+                                 " is on a FUSE filesystem, which any account can mount")),
+            std::string::npos)
+      << log;
 }
 
 }  // namespace
