@@ -1,8 +1,8 @@
 // Bursts and floods of relayed messages through the real OstrelaExtension,
 // with a test agent on the agent's port: for each reply, the time from the
-// moment its frame was written whole into the pipe (the earliest the process
-// can have read it, so an upper bound of the time from its arrival) to the
-// moment the reply was read; the process's descriptors and peak memory,
+// moment its frame began to be written into the pipe (no later than the
+// process can have read it, so an upper bound of the time from its arrival)
+// to the moment the reply was read; the process's descriptors and peak memory,
 // sampled from /proc every 20 ms. The budget of a getToken message (3 s) is
 // the line to compare with: a reply to a stalled agent is due at it.
 // Usage: ostrela_burst_bench [scale in percent, default 100]
@@ -71,10 +71,12 @@ Figures run(const AgentAnswer& answer, int messages, int perSecond) {
     const Clock::time_point start = Clock::now();
     for (int i = 0; i < messages; ++i) {
       if (perSecond > 0) std::this_thread::sleep_until(start + i * 1s / perSecond);
+      {
+        std::lock_guard lock(writtenMutex);
+        written[static_cast<std::size_t>(i)] = Clock::now();
+      }
       host.writeFrame(R"({"type":"getToken","host":"com.ostrela.ldap_host","id":)" +
                       std::to_string(i) + "}");
-      std::lock_guard lock(writtenMutex);
-      written[static_cast<std::size_t>(i)] = Clock::now();
     }
     host.closeInput();
   });

@@ -14,18 +14,13 @@
 namespace ostrela::linux_platform {
 namespace {
 
-// Requests not yet answered, at most: beyond them the browser's frames wait
-// in the pipe (and its writes block) until replies have gone out.
-constexpr long kMaxPendingRequests = 1024;
-// The same for the bytes of their frames, which a relayed message keeps as
-// its encoded body. One frame of any size is always taken.
-constexpr std::size_t kMaxPendingBytes = 128 * 1024 * 1024;
-
 // Counts the requests whose context is still alive, and their frames' bytes,
 // so that reading can pause while too many wait and end of input can wait for
 // the replies in flight.
 class PendingRequests {
  public:
+  explicit PendingRequests(PendingLimits limits) : limits_(limits) {}
+
   void add(std::size_t bytes) {
     std::lock_guard lock(mutex_);
     ++count_;
@@ -40,7 +35,7 @@ class PendingRequests {
   void waitUntilRoomForMore() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] {
-      return count_ == 0 || (count_ < kMaxPendingRequests && bytes_ < kMaxPendingBytes);
+      return count_ == 0 || (count_ < limits_.requests && bytes_ < limits_.frameBytes);
     });
   }
   void waitUntilNone() {
@@ -49,6 +44,7 @@ class PendingRequests {
   }
 
  private:
+  const PendingLimits limits_;
   std::mutex mutex_;
   std::condition_variable changed_;
   long count_ = 0;         // guarded by mutex_
@@ -98,9 +94,9 @@ class FrameRequestContext : public ExtensionContext {
 }  // namespace
 
 int runNativeMessagingHost(int inputFd, int outputFd, const SafariWebExtensionHandler& handler,
-                           const Logger& logger) {
+                           const Logger& logger, PendingLimits limits) {
   ReplyWriter writer(outputFd, logger);
-  PendingRequests pending;
+  PendingRequests pending(limits);
   FrameReader reader(inputFd);
   for (;;) {
     pending.waitUntilRoomForMore();
