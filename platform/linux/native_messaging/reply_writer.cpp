@@ -49,11 +49,6 @@ void ReplyWriter::write(const AnyMap& reply) {
   if (!writeFrame(frame.body)) closed_ = true;
 }
 
-bool ReplyWriter::closed() const {
-  std::lock_guard lock(mutex_);
-  return closed_;
-}
-
 bool ReplyWriter::writeFrame(const std::string& body) {
   auto header = encodeFrameHeader(static_cast<std::uint32_t>(body.size()));
   iovec parts[2] = {{header.data(), header.size()}, {const_cast<char*>(body.data()), body.size()}};

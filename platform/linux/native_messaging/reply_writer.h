@@ -36,14 +36,13 @@ class ReplyWriter {
 
   // Thread-safe. After the reader of the stream has gone (EPIPE), replies are dropped.
   void write(const AnyMap& reply);
-  bool closed() const;
 
  private:
   bool writeFrame(const std::string& body);
 
   const int fd_;
   const Logger& logger_;
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   bool closed_ = false;  // guarded by mutex_
 };
 
