@@ -2,7 +2,7 @@
 
 namespace ostrela {
 
-void ExtensionRequestCompletion::complete(const AnyMap& reply) {
+void ExtensionRequestCompletion::complete(AnyMap reply) {
   std::shared_ptr<ExtensionContext> context;
   {
     std::lock_guard guard(lock_);
@@ -11,7 +11,7 @@ void ExtensionRequestCompletion::complete(const AnyMap& reply) {
   }
   if (!context) return;
   AnyMap userInfo;
-  userInfo.set(std::string(SFExtensionMessageKey), AnyValue(reply));
+  userInfo.set(std::string(SFExtensionMessageKey), AnyValue(std::move(reply)));
   std::vector<ExtensionItem> items;
   items.push_back(ExtensionItem{std::move(userInfo)});
   context->completeRequestReturningItems(std::move(items));

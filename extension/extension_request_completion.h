@@ -17,7 +17,7 @@ class ExtensionRequestCompletion {
   explicit ExtensionRequestCompletion(std::shared_ptr<ExtensionContext> context)
       : context_(std::move(context)) {}
 
-  void complete(const AnyMap& reply);
+  void complete(AnyMap reply);
 
  private:
   std::mutex lock_;

@@ -2,6 +2,10 @@
 
 namespace ostrela {
 
+std::string replyTooLargeText(std::size_t length) {
+  return "The reply is too large for the browser (" + std::to_string(length) + " bytes)";
+}
+
 NativeReply errorReply(std::string_view text, const std::optional<AnyValue>& id) {
   AnyMap payload{{"ok", false}, {"error", std::string(text)}};
   if (id) payload.set("id", *id);

@@ -1,6 +1,7 @@
 // The reply every native message gets, and the two builders the extension uses.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,12 @@
 #include "core/any_value.h"
 
 namespace ostrela {
+
+// Browsers refuse a larger reply and close the port, losing every pending reply.
+inline constexpr std::size_t kMaxReplyLength = 1024 * 1024;
+
+// "The reply is too large for the browser (<length> bytes)".
+std::string replyTooLargeText(std::size_t length);
 
 struct NativeReply {
   // The reply dictionary sent to the web extension.

@@ -36,7 +36,7 @@ void SafariWebExtensionHandler::beginRequestWithExtensionContext(
     relayTasks_.startDetached(std::move(relay->request),
                               [&logger, label = std::move(label), completion](NativeReply reply) {
                                 logOutcome(logger, "Relayed", label, false, reply);
-                                completion->complete(reply.payload);
+                                completion->complete(std::move(reply.payload));
                               });
     return;
   }
@@ -52,7 +52,7 @@ void SafariWebExtensionHandler::beginRequestWithExtensionContext(
     reply = std::move(std::get<ReplyRoute>(next).reply);
   }
   logOutcome(logger_, "Answered", label, true, reply);
-  completion->complete(reply.payload);
+  completion->complete(std::move(reply.payload));
 }
 
 }  // namespace ostrela

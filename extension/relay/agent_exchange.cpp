@@ -47,6 +47,9 @@ NativeReply judgeAgentOutcome(HttpOutcome outcome, const HttpUrl& baseURL,
                       request.id);
   }
   if (std::holds_alternative<NonHttpResponse>(outcome)) return errorReply(kNonHttp, request.id);
+  if (const auto* oversized = std::get_if<OversizedAnswer>(&outcome)) {
+    return errorReply(replyTooLargeText(oversized->length), request.id);
+  }
   const auto& response = std::get<HttpResponse>(outcome);
   if (response.status < 200 || response.status > 299) {
     return errorReply(

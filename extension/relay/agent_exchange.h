@@ -5,6 +5,7 @@
 // so tests can drive every step here with outcomes made by hand.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,7 +45,12 @@ struct NonHttpResponse {};
 struct TransportFailure {
   std::string description;
 };
-using HttpOutcome = std::variant<HttpResponse, NonHttpResponse, TransportFailure>;
+// The agent answered in HTTP with a body too large to become a reply the
+// browser takes: `length` bytes announced, or read before stopping.
+struct OversizedAnswer {
+  std::size_t length = 0;
+};
+using HttpOutcome = std::variant<HttpResponse, NonHttpResponse, TransportFailure, OversizedAnswer>;
 
 // Endpoint, request and headers: "Content-Type" and "Accept" with
 // "application/json", then "Authorization: Bearer <secret>" when there is a

@@ -150,7 +150,18 @@ struct TestAgent::Impl {
       case AgentAnswer::Kind::closeAtOnce:
         co_return false;
       case AgentAnswer::Kind::raw:
-        co_await asio::async_write(socket, asio::buffer(answer.body), kNoThrow);
+        if (answer.dripInterval.count() == 0) {
+          co_await asio::async_write(socket, asio::buffer(answer.body), kNoThrow);
+          co_return false;
+        }
+        socket.set_option(tcp::no_delay(true));  // one segment per byte
+        for (const char& byte : answer.body) {
+          if (std::get<0>(co_await asio::async_write(socket, asio::buffer(&byte, 1), kNoThrow))) {
+            co_return false;
+          }
+          timer.expires_after(answer.dripInterval);
+          co_await timer.async_wait(kNoThrow);
+        }
         co_return false;
       case AgentAnswer::Kind::respond:
         break;

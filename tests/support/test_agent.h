@@ -45,7 +45,8 @@ struct AgentAnswer {
   // Waited before the first byte.
   std::chrono::milliseconds delay{0};
   // Above zero: the head is sent at once, then the body one byte at a time
-  // with this pause before each byte.
+  // with this pause before each byte; a raw answer is sent one byte at a
+  // time, each in a segment of its own, with this pause after each byte.
   std::chrono::milliseconds dripInterval{0};
   // Closes the connection after this many bytes of the body, although
   // "Content-Length" announced the whole body.

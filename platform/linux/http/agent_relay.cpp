@@ -4,6 +4,7 @@
 #include <boost/asio/thread_pool.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <chrono>
+#include <utility>
 
 #include "extension/relay/agent_exchange.h"
 #include "extension/relay/relay_secret.h"
@@ -36,21 +37,43 @@ std::optional<std::string> AgentRelay::relaySecret() const {
   return ostrela::relaySecret(*stores_);
 }
 
-boost::asio::awaitable<NativeReply> AgentRelay::send(AgentRelayRequest request) const {
+const HttpSession& AgentRelay::sessionFor(const AgentRelayRequest& request) const {
+  return request.budget == AgentRelayBudget::identity ? *identitySession_ : *redactionSession_;
+}
+
+AgentRelay::Clock::time_point AgentRelay::deadlineFor(const AgentRelayRequest& request,
+                                                      Clock::time_point arrival) const {
+  return sessionFor(request).deadlineFor(arrival);
+}
+
+NativeReply AgentRelay::timedOutReply(const AgentRelayRequest& request) const {
+  if (!baseURL_) return std::get<NativeReply>(prepareAgentRequest(baseURL_, request, {}));
+  return judgeAgentOutcome(sessionFor(request).timedOut(), *baseURL_, request);
+}
+
+boost::asio::awaitable<NativeReply> AgentRelay::send(AgentRelayRequest request,
+                                                     Clock::time_point arrival) const {
+  const Clock::time_point deadline = deadlineFor(request, arrival);
   boost::asio::thread_pool& pool = workerPool();
-  if (pool.get_executor().running_in_this_thread()) co_return co_await exchange(std::move(request));
+  if (pool.get_executor().running_in_this_thread()) {
+    co_return co_await exchange(std::move(request), deadline);
+  }
   const PoolWork work;
-  co_return co_await boost::asio::co_spawn(pool, exchange(std::move(request)),
+  co_return co_await boost::asio::co_spawn(pool, exchange(std::move(request), deadline),
                                            boost::asio::use_awaitable);
 }
 
-boost::asio::awaitable<NativeReply> AgentRelay::exchange(AgentRelayRequest request) const {
+boost::asio::awaitable<NativeReply> AgentRelay::exchange(AgentRelayRequest request,
+                                                         Clock::time_point deadline) const {
+  // The body moves to the HTTP request rather than being copied: a message of
+  // many megabytes is held once.
+  std::string body = std::exchange(request.body, {});
   std::variant<AgentHttpRequest, NativeReply> prepared =
       prepareAgentRequest(baseURL_, request, relaySecret());
   if (auto* reply = std::get_if<NativeReply>(&prepared)) co_return std::move(*reply);
-  const HttpSession& session =
-      request.budget == AgentRelayBudget::identity ? *identitySession_ : *redactionSession_;
-  HttpOutcome outcome = co_await session.exchange(std::get<AgentHttpRequest>(prepared));
+  auto& http = std::get<AgentHttpRequest>(prepared);
+  http.body = std::move(body);
+  HttpOutcome outcome = co_await sessionFor(request).exchange(http, deadline);
   co_return judgeAgentOutcome(std::move(outcome), *baseURL_, request);
 }
 

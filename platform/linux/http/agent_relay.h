@@ -5,14 +5,15 @@
 // Threads: everything is const and safe from any number of threads at once.
 // `send` may be awaited from a coroutine on any executor: it moves to the
 // shared worker pool on entry, and the awaiting coroutine resumes on its own
-// executor. The extension entry starts one detached task per relayed message:
+// executor. The extension's relay tasks (PooledAgentRelayTasks) start one
+// detached task per relayed message, with the time the message arrived:
 //
-//   spawnDetached([request, completion]() -> boost::asio::awaitable<void> {
-//     NativeReply reply = co_await relay.send(request);
-//     ...log the outcome, then complete the request with reply.payload...
+//   spawnDetached([request, arrival, finish]() -> boost::asio::awaitable<void> {
+//     finish(co_await relay.send(request, arrival));
 //   });
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,19 +49,29 @@ class AgentRelay {
   // A new session whose budget bounds both the whole exchange and each wait for data.
   static std::shared_ptr<HttpSession> makeSession(double timeoutSeconds);
 
+  using Clock = std::chrono::steady_clock;
+
   const std::optional<HttpUrl>& baseURL() const { return baseURL_; }
-  const HttpSession& identitySession() const { return *identitySession_; }
-  const HttpSession& redactionSession() const { return *redactionSession_; }
 
   // Read anew for every call; see relaySecret(const PreferenceStores&).
   std::optional<std::string> relaySecret() const;
 
+  // The time by which the reply to `request`, arrived at `arrival`, is due:
+  // the arrival plus the budget of its kind.
+  Clock::time_point deadlineFor(const AgentRelayRequest& request, Clock::time_point arrival) const;
+  // The reply to `request` when its deadline passed before it was sent.
+  NativeReply timedOutReply(const AgentRelayRequest& request) const;
+
   // Posts the message to the agent and returns its validated reply, or an
-  // error reply that says what went wrong. Never throws for a failed exchange.
-  boost::asio::awaitable<NativeReply> send(AgentRelayRequest request) const;
+  // error reply that says what went wrong, by the message's deadline counted
+  // from `arrival`. Never throws for a failed exchange.
+  boost::asio::awaitable<NativeReply> send(AgentRelayRequest request,
+                                           Clock::time_point arrival = Clock::now()) const;
 
  private:
-  boost::asio::awaitable<NativeReply> exchange(AgentRelayRequest request) const;
+  const HttpSession& sessionFor(const AgentRelayRequest& request) const;
+  boost::asio::awaitable<NativeReply> exchange(AgentRelayRequest request,
+                                               Clock::time_point deadline) const;
 
   std::optional<HttpUrl> baseURL_;
   std::shared_ptr<const PreferenceStores> stores_;

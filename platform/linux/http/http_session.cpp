@@ -1,4 +1,3 @@
-// The only translation unit that includes Boost.Beast.
 #include "platform/linux/http/http_session.h"
 
 #include <sys/socket.h>
@@ -11,16 +10,13 @@
 #include <boost/asio/thread_pool.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/http/error.hpp>
-#include <boost/beast/http/parser.hpp>
-#include <boost/beast/http/string_body.hpp>
 #include <cerrno>
 #include <charconv>
 #include <mutex>
 #include <optional>
 #include <vector>
 
+#include "platform/linux/http/http_response_reader.h"
 #include "platform/linux/http/listener_account.h"
 #include "platform/linux/http/worker_pool.h"
 
@@ -28,17 +24,12 @@ namespace ostrela::linux_platform {
 namespace {
 
 namespace asio = boost::asio;
-namespace http = boost::beast::http;
 using asio::ip::tcp;
 using boost::system::error_code;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kNoThrow = asio::as_tuple(asio::use_awaitable);
 constexpr std::size_t kMaxIdleConnections = 32;
-// The wait for the first bytes of an answer is the long one: a small buffer
-// keeps many exchanges in flight cheap. Later reads take more at a time.
-constexpr std::size_t kFirstReadSize = 4096;
-constexpr std::size_t kReadSize = 65536;
 
 // One connection to the agent, with the deadline of the exchange it serves.
 // The socket belongs to that exchange. The deadline reaches it from the timer,
@@ -46,11 +37,13 @@ constexpr std::size_t kReadSize = 65536;
 // ends a pending connect, write or read at once, and the socket object itself
 // is never touched from two threads.
 //
-// The timer is never cancelled, since a cancellation would cost a hand-over to
-// another thread in every exchange. It is armed when an exchange begins and
-// none is pending; when it fires before the current deadline (it was set for
-// an earlier exchange, and deadlines on one connection only grow), it is armed
-// again. So a connection has at most one pending wait.
+// The timer is not cancelled when an exchange ends, since a cancellation would
+// cost a hand-over to another thread in every exchange. It is armed when an
+// exchange begins and none is pending; when it fires before the current
+// deadline (it was set for an earlier exchange), it is armed again. Deadlines
+// count from each message's arrival, and exchanges start in arrival order, so
+// they nearly always grow on one connection; one that does not re-arms the
+// pending wait. So a connection has at most one pending wait.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   Connection() : socket(workerPool().get_executor()), timer_(workerPool().get_executor()) {}
@@ -61,7 +54,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::lock_guard lock(mutex_);
     deadline_ = deadline;
     inExchange_ = true;
-    if (!timerPending_) arm();
+    if (!timerPending_ || deadline < armedFor_) arm();
   }
   // The socket was opened: the deadline may now shut it down. False when the
   // deadline has passed already.
@@ -84,9 +77,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
  private:
-  // With `mutex_` held and no wait pending.
+  // With `mutex_` held. Setting the expiry ends a pending wait, whose handler then does nothing.
   void arm() {
     timerPending_ = true;
+    armedFor_ = deadline_;
     timer_.expires_at(deadline_);
     timer_.async_wait([weak = weak_from_this()](error_code ec) {
       if (std::shared_ptr<Connection> self = weak.lock(); self && !ec) self->onTimer();
@@ -104,6 +98,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   asio::steady_timer timer_;
   std::mutex mutex_;
   Clock::time_point deadline_;
+  Clock::time_point armedFor_;
   int descriptor_ = -1;
   bool inExchange_ = false;
   bool timerPending_ = false;
@@ -116,42 +111,26 @@ struct ConnectionResult {
   bool reusable = false;
 };
 
-enum class Phase { connecting, sending, awaitingAnswer, readingHead, readingBody };
-
 HttpOutcome failure(std::string description) {
   return TransportFailure{std::move(description)};
 }
 
-std::string describeBudget(std::chrono::nanoseconds budget) {
-  const double seconds = std::chrono::duration<double>(budget).count();
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, seconds).ptr;
-  return std::string(text, end) + (seconds == 1.0 ? " second" : " seconds");
+// A socket error before the request was sent whole.
+HttpOutcome failedSending(const error_code& ec) {
+  if (ec == asio::error::connection_refused) return failure("the connection was refused");
+  if (ec == asio::error::eof || ec == asio::error::connection_reset ||
+      ec == asio::error::broken_pipe) {
+    return failure("the connection was lost while sending the request");
+  }
+  return failure("the connection failed (" + ec.message() + ")");
 }
 
-HttpOutcome failedIn(Phase phase, const error_code& ec) {
-  if (ec == http::error::header_limit) return failure("the answer's header is larger than 64 KiB");
-  if (ec == http::error::body_limit) return failure("the answer's body is larger than 64 MiB");
-  const bool closed = ec == asio::error::eof || ec == http::error::end_of_stream ||
-                      ec == http::error::partial_message || ec == asio::error::connection_reset ||
-                      ec == asio::error::broken_pipe;
-  if (ec.category() == http::make_error_code(http::error::bad_version).category() && !closed) {
-    // The head is what makes an answer HTTP; a bad body is a broken HTTP answer.
-    if (phase != Phase::readingBody) return NonHttpResponse{};
-    return failure("the answer's body is malformed (" + ec.message() + ")");
-  }
-  if (ec == asio::error::connection_refused) return failure("the connection was refused");
-  if (closed) {
-    switch (phase) {
-      case Phase::connecting:
-      case Phase::sending:
-        return failure("the connection was lost while sending the request");
-      case Phase::awaitingAnswer:
-        return failure("the connection was closed before the agent answered");
-      case Phase::readingHead:
-      case Phase::readingBody:
-        return failure("the connection was closed before the answer was complete");
-    }
+// A socket error while the answer was awaited or read.
+HttpOutcome failedReading(const HttpResponseReader& reader, const error_code& ec) {
+  if (ec == asio::error::connection_reset) {
+    return failure(reader.phase() == HttpResponseReader::Phase::awaitingAnswer
+                       ? "the connection was closed before the agent answered"
+                       : "the connection was closed before the answer was complete");
   }
   return failure("the connection failed (" + ec.message() + ")");
 }
@@ -167,14 +146,6 @@ std::string requestHead(const AgentHttpRequest& request) {
   }
   head.append("Content-Length: ").append(std::to_string(request.body.size())).append("\r\n\r\n");
   return head;
-}
-
-// Foreign protocols are told apart by their first bytes, without waiting for a line.
-bool beginsLikeHttp(const boost::beast::flat_buffer& buffer) {
-  constexpr std::string_view kStart = "HTTP/";
-  const std::string_view received(static_cast<const char*>(buffer.data().data()),
-                                  std::min(buffer.size(), kStart.size()));
-  return kStart.starts_with(received);
 }
 
 // An idle connection that the agent has closed, or that holds stray bytes, is not reused.
@@ -235,14 +206,6 @@ asio::awaitable<error_code> finishConnect(tcp::socket& socket) {
   co_return error_code(error, boost::system::system_category());
 }
 
-using Parser = http::response_parser<http::string_body>;
-
-void resetParser(std::optional<Parser>& parser) {
-  parser.emplace();
-  parser->header_limit(kMaxAnswerHeaderSize);
-  parser->body_limit(kMaxAnswerBodySize);
-}
-
 asio::awaitable<ConnectionResult> talk(Connection& connection, const AgentHttpRequest& request,
                                        tcp::endpoint endpoint,
                                        std::optional<StartedConnect> started) {
@@ -251,12 +214,12 @@ asio::awaitable<ConnectionResult> talk(Connection& connection, const AgentHttpRe
   if (!socket.is_open()) {
     if (!started) started = startConnect(endpoint);
     if (started->descriptor < 0) {
-      co_return ConnectionResult{failedIn(
-          Phase::connecting, error_code(started->error, boost::system::system_category()))};
+      co_return ConnectionResult{
+          failedSending(error_code(started->error, boost::system::system_category()))};
     }
     if (socket.assign(endpoint.protocol(), started->descriptor, ignored); ignored) {
       ::close(started->descriptor);
-      co_return ConnectionResult{failedIn(Phase::connecting, ignored)};
+      co_return ConnectionResult{failedSending(ignored)};
     }
     // Told before its first operation, so that Asio does not set it once more.
     socket.non_blocking(true, ignored);
@@ -264,7 +227,7 @@ asio::awaitable<ConnectionResult> talk(Connection& connection, const AgentHttpRe
     if (!connection.attach()) co_return ConnectionResult{failure("")};
     if (started->pending) {
       if (error_code ec = co_await finishConnect(socket); ec) {
-        co_return ConnectionResult{failedIn(Phase::connecting, ec)};
+        co_return ConnectionResult{failedSending(ec)};
       }
     }
     // Connected, nothing written yet. Any account may listen while the agent is
@@ -275,66 +238,36 @@ asio::awaitable<ConnectionResult> talk(Connection& connection, const AgentHttpRe
     socket.set_option(tcp::no_delay(true), ignored);
   }
   if (error_code ec = co_await sendRequest(socket, requestHead(request), request.body); ec) {
-    co_return ConnectionResult{failedIn(Phase::sending, ec)};
+    co_return ConnectionResult{failedSending(ec)};
   }
 
-  // Parsed here rather than with Beast's composed reads: those complete
+  // Read here rather than with Beast's composed reads: those complete
   // through the scheduler even when the bytes are already here, which wakes
   // the other pool thread.
-  boost::beast::flat_buffer buffer;
-  std::optional<Parser> parser;
-  resetParser(parser);
-  Phase phase = Phase::awaitingAnswer;
-  while (!parser->is_done()) {
-    auto [ec, received] = co_await socket.async_read_some(
-        buffer.prepare(phase == Phase::awaitingAnswer ? kFirstReadSize : kReadSize), kNoThrow);
-    if (ec == asio::error::eof && parser->got_some()) {
-      parser->put_eof(ec);
-      if (!ec) break;
-    }
-    if (ec) co_return ConnectionResult{failedIn(phase, ec)};
-    buffer.commit(received);
-    if (phase == Phase::awaitingAnswer) phase = Phase::readingHead;
-
-    while (buffer.size() > 0 && !parser->is_done()) {
-      if (!parser->is_header_done() && !beginsLikeHttp(buffer)) {
-        co_return ConnectionResult{NonHttpResponse{}};
-      }
-      const std::size_t used = parser->put(buffer.data(), ec);
-      buffer.consume(used);
-      if (ec == http::error::need_more) break;
-      if (ec) co_return ConnectionResult{failedIn(phase, ec)};
-      if (!parser->is_header_done() || phase == Phase::readingBody) continue;
-      const unsigned status = parser->get().result_int();
-      if (status >= 100 && status < 200 && status != 101) {
-        resetParser(parser);  // an interim answer such as 100 Continue: the real one follows
-        continue;
-      }
-      // The body of a refusal or a redirect is never looked at.
-      if (status < 200 || status > 299) {
-        co_return ConnectionResult{HttpResponse{static_cast<int>(status), {}}};
-      }
-      phase = Phase::readingBody;
+  HttpResponseReader reader;
+  for (;;) {
+    const std::span<char> space = reader.space();
+    auto [ec, received] =
+        co_await socket.async_read_some(asio::buffer(space.data(), space.size()), kNoThrow);
+    if (ec == asio::error::eof) co_return ConnectionResult{reader.endOfInput()};
+    if (ec) co_return ConnectionResult{failedReading(reader, ec)};
+    if (std::optional<HttpOutcome> outcome = reader.received(received)) {
+      co_return ConnectionResult{std::move(*outcome), reader.reusable()};
     }
   }
-  const bool reusable = parser->keep_alive() && buffer.size() == 0;
-  co_return ConnectionResult{
-      HttpResponse{static_cast<int>(parser->get().result_int()), std::move(parser->get().body())},
-      reusable};
 }
 
 asio::awaitable<ConnectionResult> transact(Connection& connection, const AgentHttpRequest& request,
                                            tcp::endpoint endpoint,
                                            std::optional<StartedConnect> started,
-                                           Clock::time_point deadline,
-                                           std::chrono::nanoseconds budget) {
+                                           Clock::time_point deadline, HttpOutcome timedOut) {
   if (connection.socket.is_open() && !stillIdle(connection.socket)) connection.close();
   connection.begin(deadline);
   ConnectionResult result = co_await talk(connection, request, endpoint, started);
   // A time-out ends the exchange whatever came before it: an answer whose end
   // is the closing of the connection may have been cut short by the deadline.
   if (connection.finish()) {
-    result.outcome = failure("the request timed out after " + describeBudget(budget));
+    result.outcome = std::move(timedOut);
     result.reusable = false;
   }
   if (!result.reusable) connection.close();
@@ -365,12 +298,22 @@ HttpSession::HttpSession(std::chrono::nanoseconds budget)
 
 HttpSession::~HttpSession() = default;
 
-asio::awaitable<HttpOutcome> HttpSession::exchange(const AgentHttpRequest& request) const {
-  const Clock::time_point deadline = Clock::now() + budget_;
+HttpOutcome HttpSession::timedOut() const {
+  const double seconds = std::chrono::duration<double>(budget_).count();
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, seconds).ptr;
+  return failure("the request timed out after " + std::string(text, end) +
+                 (seconds == 1.0 ? " second" : " seconds"));
+}
+
+asio::awaitable<HttpOutcome> HttpSession::exchange(const AgentHttpRequest& request,
+                                                   Clock::time_point deadline) const {
   error_code addressError;
   const asio::ip::address address = asio::ip::make_address(request.url.host(), addressError);
   if (addressError) co_return failure("the agent's host is not an IP address");
 
+  // A message that waited for its turn past its deadline is not sent at all.
+  if (Clock::now() >= deadline) co_return timedOut();
   const tcp::endpoint endpoint(address, request.url.port());
   std::shared_ptr<Connection> connection = idle_->take();
   std::optional<StartedConnect> started;
@@ -379,7 +322,7 @@ asio::awaitable<HttpOutcome> HttpSession::exchange(const AgentHttpRequest& reque
     connection = std::make_shared<Connection>();
   }
   ConnectionResult result =
-      co_await transact(*connection, request, endpoint, started, deadline, budget_);
+      co_await transact(*connection, request, endpoint, started, deadline, timedOut());
   if (result.reusable) idle_->give(std::move(connection));
   co_return std::move(result.outcome);
 }

@@ -12,17 +12,12 @@
 
 namespace ostrela::linux_platform {
 
-// The largest answer read: far above the 1 MiB a browser accepts.
-inline constexpr std::size_t kMaxAnswerBodySize = 64 * 1024 * 1024;
-inline constexpr std::size_t kMaxAnswerHeaderSize = 64 * 1024;
-
-// Each exchange (connecting, sending, and every wait for more data) ends
-// within the budget counted from its start, so a slowly dripping answer cannot
-// stretch it. A refused connection fails at once. No proxy is ever consulted,
-// no cookie kept, nothing cached; a redirect is an answer like any other and
-// is never followed. The body of an answer outside 200-299 is not read: the
-// connection is closed instead. Idle keep-alive connections are kept for the
-// next exchange. The host must be an IP address: nothing is resolved.
+// Each exchange (connecting, sending, and every wait for more data) ends by
+// its deadline, so a slowly dripping answer cannot stretch it. A refused connection fails at once.
+// No proxy is ever consulted, no cookie kept, nothing cached; a redirect is an answer like any
+// other and is never followed. The body of an answer outside 200-299 is not read: the connection is
+// closed instead. The answer is read by HttpResponseReader, with its limits. Idle keep-alive
+// connections are kept for the next exchange. The host must be an IP address: nothing is resolved.
 //
 // Threads: safe for concurrent use. `exchange` may be awaited from a coroutine
 // on any executor and resumes it there; sockets and deadlines belong to the
@@ -34,9 +29,15 @@ class HttpSession {
   HttpSession(const HttpSession&) = delete;
   HttpSession& operator=(const HttpSession&) = delete;
 
-  std::chrono::nanoseconds budget() const { return budget_; }
+  using Clock = std::chrono::steady_clock;
 
-  boost::asio::awaitable<HttpOutcome> exchange(const AgentHttpRequest& request) const;
+  // The deadline of an exchange for a message that arrived at `arrival`.
+  Clock::time_point deadlineFor(Clock::time_point arrival) const { return arrival + budget_; }
+  // What an exchange comes to when its deadline passes: "the request timed out after 3 seconds".
+  HttpOutcome timedOut() const;
+
+  boost::asio::awaitable<HttpOutcome> exchange(const AgentHttpRequest& request,
+                                               Clock::time_point deadline) const;
 
  private:
   struct IdleConnections;

@@ -14,45 +14,63 @@
 namespace ostrela::linux_platform {
 namespace {
 
-// Counts the requests whose context is still alive, so that end of input can
-// wait for the replies in flight.
+// Counts the requests whose context is still alive, and their frames' bytes,
+// so that reading can pause while too many wait and end of input can wait for
+// the replies in flight.
 class PendingRequests {
  public:
-  void add() {
+  explicit PendingRequests(PendingLimits limits) : limits_(limits) {}
+
+  void add(std::size_t bytes) {
     std::lock_guard lock(mutex_);
     ++count_;
+    bytes_ += bytes;
   }
-  void remove() {
+  void remove(std::size_t bytes) {
     std::lock_guard lock(mutex_);
-    if (--count_ == 0) drained_.notify_all();
+    --count_;
+    bytes_ -= bytes;
+    changed_.notify_all();
+  }
+  void waitUntilRoomForMore() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] {
+      return count_ == 0 || (count_ < limits_.requests && bytes_ < limits_.frameBytes);
+    });
   }
   void waitUntilNone() {
     std::unique_lock lock(mutex_);
-    drained_.wait(lock, [this] { return count_ == 0; });
+    changed_.wait(lock, [this] { return count_ == 0; });
   }
 
  private:
+  const PendingLimits limits_;
   std::mutex mutex_;
-  std::condition_variable drained_;
-  long count_ = 0;  // guarded by mutex_
+  std::condition_variable changed_;
+  long count_ = 0;         // guarded by mutex_
+  std::size_t bytes_ = 0;  // guarded by mutex_
 };
 
-// One frame's request. The handler completes it once, on any thread.
+// One frame's request. The handler completes it once, on any thread. The
+// handler reads the message only while it routes it, on the reading thread;
+// the message is let go then, as a relayed one lives on as its encoded body.
 class FrameRequestContext : public ExtensionContext {
  public:
-  FrameRequestContext(std::optional<AnyValue> message, ReplyWriter& writer,
+  FrameRequestContext(std::optional<AnyValue> message, std::size_t frameBytes, ReplyWriter& writer,
                       PendingRequests& pending)
-      : writer_(writer), pending_(pending) {
+      : writer_(writer), pending_(pending), frameBytes_(frameBytes) {
     AnyMap userInfo;
     if (message) userInfo.set(std::string(SFExtensionMessageKey), std::move(*message));
     items_.push_back(ExtensionItem{std::move(userInfo)});
-    pending_.add();
+    pending_.add(frameBytes_);
   }
-  ~FrameRequestContext() override { pending_.remove(); }
+  ~FrameRequestContext() override { pending_.remove(frameBytes_); }
   FrameRequestContext(const FrameRequestContext&) = delete;
   FrameRequestContext& operator=(const FrameRequestContext&) = delete;
 
   const std::vector<InputItem>& inputItems() const override { return items_; }
+  // On the reading thread, once the handler has routed the message.
+  void releaseInput() { std::vector<InputItem>().swap(items_); }
 
   void completeRequestReturningItems(std::vector<ExtensionItem> items) override {
     const AnyValue* reply = nullptr;
@@ -70,22 +88,31 @@ class FrameRequestContext : public ExtensionContext {
   std::vector<InputItem> items_;
   ReplyWriter& writer_;
   PendingRequests& pending_;
+  const std::size_t frameBytes_;
 };
 
 }  // namespace
 
 int runNativeMessagingHost(int inputFd, int outputFd, const SafariWebExtensionHandler& handler,
-                           const Logger& logger) {
+                           const Logger& logger, PendingLimits limits) {
   ReplyWriter writer(outputFd, logger);
-  PendingRequests pending;
+  PendingRequests pending(limits);
   FrameReader reader(inputFd);
   for (;;) {
+    pending.waitUntilRoomForMore();
     FrameReadResult next = reader.next();
     if (std::holds_alternative<EndOfInput>(next)) break;
     std::optional<AnyValue> message;
-    if (auto* frame = std::get_if<Frame>(&next)) message = decodeJson(frame->body);
-    handler.beginRequestWithExtensionContext(
-        std::make_shared<FrameRequestContext>(std::move(message), writer, pending));
+    std::size_t frameBytes = 0;
+    if (auto* frame = std::get_if<Frame>(&next)) {
+      message = decodeJson(frame->body);
+      frameBytes = frame->body.size();
+      std::string().swap(frame->body);
+    }
+    auto context =
+        std::make_shared<FrameRequestContext>(std::move(message), frameBytes, writer, pending);
+    handler.beginRequestWithExtensionContext(context);
+    context->releaseInput();
     if (auto* oversized = std::get_if<OversizedFrame>(&next)) {
       logger.log(LogLevel::error,
                  "Stopped reading: a frame announced %{public}ld bytes, more than a browser sends",

@@ -1,10 +1,12 @@
 // Relayed messages as detached coroutines on the shared worker pool.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 
 #include "core/logger.h"
 #include "extension/agent_relay_tasks.h"
+#include "platform/linux/http/relay_admission.h"
 
 namespace ostrela::linux_platform {
 
@@ -13,22 +15,34 @@ class AgentRelay;
 // The reply to a relayed message whose task failed with an exception (such as std::bad_alloc).
 inline constexpr const char* kRelayTaskFailed = "The agent relay failed unexpectedly";
 
+// Relays in flight at most: each holds a connection to the agent. With 2
+// cores, far more than the agent can answer at once, far fewer descriptors
+// than any limit a distribution sets.
+inline constexpr std::size_t kMaxRelaysInFlight = 256;
+
 class PooledAgentRelayTasks : public AgentRelayTasks {
  public:
-  // `relay` is called inside each task, so the relay (and the pool) are built
-  // by the first relayed message; SharedAgentRelay::get in the executable.
-  // `logger` must outlive every task.
-  PooledAgentRelayTasks(std::function<const AgentRelay&()> relay, const Logger& logger)
-      : relay_(std::move(relay)), logger_(logger) {}
+  // `relay` is called by the first relayed message, so the relay (and the
+  // pool) are built then; SharedAgentRelay::get in the executable. `logger`
+  // must outlive every task.
+  PooledAgentRelayTasks(std::function<const AgentRelay&()> relay, const Logger& logger,
+                        std::size_t maxInFlight = kMaxRelaysInFlight)
+      : relay_(std::move(relay)), logger_(logger), admission_(maxInFlight) {}
 
-  // Any thread; returns at once. `finish` runs on a worker thread, also when
-  // the relay throws: nothing awaits a detached task, so an exception is
-  // caught at its edge, logged, and answered with kRelayTaskFailed.
+  // Any thread; returns at once. The message's budget counts from this call.
+  // `finish` runs on a worker thread, by the deadline also when the message
+  // waited for its turn, and also when the relay throws: nothing awaits a
+  // detached task, so an exception is caught at its edge, logged, and
+  // answered with kRelayTaskFailed.
   void startDetached(AgentRelayRequest request, std::function<void(NativeReply)> finish) override;
 
  private:
+  struct Task;
+  void failed(const Task& task, const char* what) const;
+
   std::function<const AgentRelay&()> relay_;
   const Logger& logger_;
+  RelayAdmission admission_;
 };
 
 }  // namespace ostrela::linux_platform

@@ -33,9 +33,7 @@ ReplyFrameBody replyFrameBody(const AnyMap& reply) {
     return {errorReplyBody(std::string(kUnencodableReplyText), reply), 0, true};
   }
   if (body->size() <= kMaxReplyLength) return {std::move(*body)};
-  const std::string text =
-      "The reply is too large for the browser (" + std::to_string(body->size()) + " bytes)";
-  return {errorReplyBody(text, reply), body->size()};
+  return {errorReplyBody(replyTooLargeText(body->size()), reply), body->size()};
 }
 
 void ReplyWriter::write(const AnyMap& reply) {
@@ -49,11 +47,6 @@ void ReplyWriter::write(const AnyMap& reply) {
   std::lock_guard lock(mutex_);
   if (closed_) return;
   if (!writeFrame(frame.body)) closed_ = true;
-}
-
-bool ReplyWriter::closed() const {
-  std::lock_guard lock(mutex_);
-  return closed_;
 }
 
 bool ReplyWriter::writeFrame(const std::string& body) {

@@ -8,11 +8,9 @@
 
 #include "core/any_value.h"
 #include "core/logger.h"
+#include "extension/native_reply.h"
 
 namespace ostrela::linux_platform {
-
-// Browsers refuse a larger reply and close the port, losing every pending reply.
-inline constexpr std::size_t kMaxReplyLength = 1024 * 1024;
 
 inline constexpr std::string_view kUnencodableReplyText = "The reply could not be encoded as JSON";
 // Sent when nothing else can be: kUnencodableReplyText as an error reply that is always valid JSON.
@@ -38,14 +36,13 @@ class ReplyWriter {
 
   // Thread-safe. After the reader of the stream has gone (EPIPE), replies are dropped.
   void write(const AnyMap& reply);
-  bool closed() const;
 
  private:
   bool writeFrame(const std::string& body);
 
   const int fd_;
   const Logger& logger_;
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   bool closed_ = false;  // guarded by mutex_
 };
 

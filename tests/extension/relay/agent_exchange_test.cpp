@@ -53,6 +53,7 @@ TEST(JudgeAgentOutcome, FailuresInTheOrderOfChecking) {
       {TransportFailure{"the connection was refused"},
        "The Ostrela agent is not reachable at http://127.0.0.1:47653: the connection was refused"},
       {NonHttpResponse{}, "The Ostrela agent returned a non-HTTP response"},
+      {OversizedAnswer{5000000}, "The reply is too large for the browser (5000000 bytes)"},
       {HttpResponse{500, R"({"ok":true})"}, "The Ostrela agent rejected the request (HTTP 500)"},
       {HttpResponse{302, ""}, "The Ostrela agent rejected the request (HTTP 302)"},
       {HttpResponse{199, ""}, "The Ostrela agent rejected the request (HTTP 199)"},

@@ -84,7 +84,7 @@ TEST_F(AgentRelayTest, EveryWayTheConnectionCanFail) {
       {AgentAnswer::of(AgentAnswer::Kind::closeAtOnce),
        notReachable("the connection was closed before the agent answered")},
       {closeMidBody, notReachable("the connection was closed before the answer was complete")},
-      {tooLarge, notReachable("the answer's body is larger than 64 MiB")},
+      {tooLarge, "The reply is too large for the browser (67108865 bytes)"},
   };
   for (const auto& [answer, error] : cases) {
     agent.answer(answer);
@@ -97,18 +97,22 @@ TEST_F(AgentRelayTest, EveryWayTheConnectionCanFail) {
   EXPECT_EQ(agent.requestCount(), std::size(cases));
 }
 
-// Answers that are read in full; each closes its connection, which the next exchange replaces.
-TEST_F(AgentRelayTest, InterimLargeAndCloseDelimitedAnswersAreReadAndConnectionsReplaced) {
+// Answers that are read in full, also one byte per segment; each closes its
+// connection, which the next exchange replaces.
+TEST_F(AgentRelayTest, InterimLargeDrippedAndCloseDelimitedAnswersAreReadAndConnectionsReplaced) {
   const std::string big = R"({"ok":true,"blob":")" + std::string(3 * 1024 * 1024, 'x') + "\"}";
   AgentAnswer untilClose = AgentAnswer::json(200, R"({"ok":true})");
   untilClose.contentLength = false;
   // Promises keep-alive, then closes once the body is out: replaced, not reported.
   AgentAnswer closesAfter = AgentAnswer::json(200, R"({"ok":true})");
   closesAfter.closeAfterBodyBytes = closesAfter.body.size();
+  AgentAnswer dripped =
+      AgentAnswer::bytes("HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n{\"ok\":true}");
+  dripped.dripInterval = milliseconds(1);
   const AgentAnswer cases[] = {
       AgentAnswer::bytes("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: " +
                          std::to_string(big.size()) + "\r\n\r\n" + big),
-      untilClose, closesAfter};
+      untilClose, closesAfter, dripped};
   for (const AgentAnswer& answer : cases) {
     agent.answer(answer);
     const std::size_t before = agent.connectionCount();

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <future>
 #include <limits>
@@ -113,17 +114,23 @@ class DelayedRelayTasks : public AgentRelayTasks {
     for (auto& t : threads_) t.join();
   }
   void startDetached(AgentRelayRequest request, std::function<void(NativeReply)> finish) override {
-    threads_.emplace_back([request = std::move(request), finish = std::move(finish)] {
+    mostInFlight_ = std::max(mostInFlight_, ++inFlight_);
+    threads_.emplace_back([this, request = std::move(request), finish = std::move(finish)] {
       const auto message = decodeJson(request.body);
       const AnyValue* delay = member(message, "delayMs");
       std::this_thread::sleep_for(
           std::chrono::milliseconds(delay ? delay->asNumber()->asInt() : 0));
+      --inFlight_;
       finish(NativeReply{AnyMap{{"ok", true}, {"id", request.id.value_or(AnyValue())}}, true});
     });
   }
+  // The most relays started and not yet finished at any moment.
+  int mostInFlight() const { return mostInFlight_; }
 
  private:
   std::vector<std::thread> threads_;
+  std::atomic<int> inFlight_{0};
+  int mostInFlight_ = 0;  // only the reading thread writes it
 };
 
 // The stream loop over real pipes, with the handler's local answers and relays
@@ -134,6 +141,7 @@ struct Host {
   InMemoryPreferenceStores stores;
   DelayedRelayTasks relays;
   SafariWebExtensionHandler handler{stores, logger, relays};
+  PendingLimits limits;
 
   std::vector<std::string> run(std::string_view input) {
     Pipe in = makePipe();
@@ -143,7 +151,7 @@ struct Host {
     in.write.reset();
     auto replies =
         std::async(std::launch::async, [fd = out.read.get()] { return readReplies(fd); });
-    EXPECT_EQ(runNativeMessagingHost(in.read.get(), out.write.get(), handler, logger), 0);
+    EXPECT_EQ(runNativeMessagingHost(in.read.get(), out.write.get(), handler, logger, limits), 0);
     out.write.reset();
     return replies.get();
   }
@@ -192,6 +200,21 @@ TEST(HostTest, EachFaultOfTheStream) {
                             [](const auto& line) { return line.level == LogLevel::error; }),
               static_cast<long>(c.errorLines))
         << c.name;
+  }
+}
+
+// Past the limits reading pauses until replies have gone out; every frame is still answered.
+TEST(HostTest, ReadingPausesWhileTooManyRepliesAreDue) {
+  std::string input;
+  for (int id = 1; id <= 6; ++id) {
+    input += encodeFrame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","delayMs":50,"id":)" +
+                         std::to_string(id) + "}");
+  }
+  for (const PendingLimits limits : {PendingLimits{2, 1 << 20}, PendingLimits{100, 1}}) {
+    Host host;
+    host.limits = limits;
+    EXPECT_EQ(host.run(input).size(), 6u);
+    EXPECT_EQ(host.relays.mostInFlight(), limits.requests == 2 ? 2 : 1);
   }
 }
 

@@ -1,0 +1,76 @@
+// Any bytes as the agent's answer, through the reader and the judge: the
+// outcome is the same whether the bytes come whole, split at the point the
+// first two input bytes choose, or one byte at a time; the reply made from it
+// is an object with a boolean "ok", a string "error" when it is false, and
+// the request's id.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/json.h"
+#include "platform/linux/http/http_response_reader.h"
+
+using namespace ostrela;
+using ostrela::linux_platform::HttpResponseReader;
+
+namespace {
+
+// The outcome of `answer` handed over in pieces of at most `step` bytes,
+// first a piece of `first` bytes.
+HttpOutcome readInPieces(std::string_view answer, std::size_t first, std::size_t step) {
+  HttpResponseReader reader;
+  std::size_t offset = 0;
+  while (offset < answer.size()) {
+    const std::span<char> space = reader.space();
+    const std::size_t piece = offset == 0 ? std::max<std::size_t>(first, 1) : step;
+    const std::size_t n = std::min({space.size(), piece, answer.size() - offset});
+    std::memcpy(space.data(), answer.data() + offset, n);
+    offset += n;
+    if (auto outcome = reader.received(n)) return std::move(*outcome);
+  }
+  return reader.endOfInput();
+}
+
+std::string key(const HttpOutcome& outcome) {
+  std::string text = std::to_string(outcome.index()) + ":";
+  if (const auto* response = std::get_if<HttpResponse>(&outcome)) {
+    return text + std::to_string(response->status) + ":" + response->body;
+  }
+  if (const auto* failure = std::get_if<TransportFailure>(&outcome)) {
+    return text + failure->description;
+  }
+  if (const auto* oversized = std::get_if<OversizedAnswer>(&outcome)) {
+    return text + std::to_string(oversized->length);
+  }
+  return text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  const std::size_t cut = data[0] | (static_cast<std::size_t>(data[1]) << 8);
+  const std::string_view answer(reinterpret_cast<const char*>(data) + 2, size - 2);
+
+  const HttpOutcome whole = readInPieces(answer, answer.size(), answer.size());
+  if (key(readInPieces(answer, cut, answer.size())) != key(whole)) std::abort();
+  if (answer.size() <= 4096 && key(readInPieces(answer, 1, 1)) != key(whole)) std::abort();
+
+  const AgentRelayRequest request{AnyValue(7), std::string(kAgentMessagePath),
+                                  AgentRelayBudget::identity, "{}"};
+  const NativeReply reply = judgeAgentOutcome(whole, *agentBaseURL(), request);
+  const AnyValue* ok = reply.payload.find("ok");
+  if (ok == nullptr || !ok->isBool()) std::abort();
+  if (const AnyValue* id = reply.payload.find("id"); id == nullptr || *id != AnyValue(7)) {
+    std::abort();
+  }
+  const AnyValue* error = reply.payload.find("error");
+  if (*ok == AnyValue(false) && (error == nullptr || !error->isString())) std::abort();
+  if (!encodeJson(reply.payload)) std::abort();
+  return 0;
+}

@@ -1,0 +1,56 @@
+// Caps the relays in flight, so that descriptors and memory stay bounded
+// whatever the browser sends, while every message keeps the deadline it got
+// when it arrived.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+
+namespace ostrela::linux_platform {
+
+// Relays beyond the cap wait in arrival order and start as others end. One
+// whose deadline passes while it waits is answered then, without being sent:
+// a timer on the worker pool is armed for the earliest deadline among them.
+//
+// Threads: safe from any thread. `start` and `expire` run outside the lock,
+// on the submitting thread or a worker thread; `start` must return at once.
+class RelayAdmission {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  struct Entry {
+    Clock::time_point deadline;
+    // Starts the relay; its end must call finished() exactly once.
+    std::function<void()> start;
+    // Answers the relay as timed out; it never started.
+    std::function<void()> expire;
+  };
+
+  explicit RelayAdmission(std::size_t maxInFlight);
+  ~RelayAdmission();
+  RelayAdmission(const RelayAdmission&) = delete;
+  RelayAdmission& operator=(const RelayAdmission&) = delete;
+
+  void submit(Entry entry);
+  // A started relay has ended: the next waiting one starts.
+  void finished();
+
+ private:
+  class ExpiryTimer;
+  void armForEarliest();  // with mutex_ held
+  void expireDue();
+
+  const std::size_t maxInFlight_;
+  std::mutex mutex_;
+  std::size_t inFlight_ = 0;                  // guarded by mutex_
+  std::deque<Entry> waiting_;                 // guarded by mutex_; in arrival order
+  std::multiset<Clock::time_point> pending_;  // guarded by mutex_; deadlines of waiting_
+  std::shared_ptr<ExpiryTimer> timer_;        // guarded by mutex_; made for the first wait
+};
+
+}  // namespace ostrela::linux_platform
