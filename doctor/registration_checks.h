@@ -9,27 +9,10 @@
 #include <variant>
 #include <vector>
 
-#include "core/any_value.h"
+#include "browsers/host_manifest.h"
 #include "doctor/doctor_report.h"
 
 namespace ostrela::doctor {
-
-enum class BrowserKind { chromium, firefox };
-
-struct ManifestSummary {
-  std::string executable;
-  std::vector<std::string> allowedIds;  // extension ids, without "chrome-extension://"
-};
-
-// The manifest as the browser reads it, or why the browser would refuse it.
-std::variant<ManifestSummary, std::string> readManifest(const std::optional<AnyValue>& manifest,
-                                                        std::string_view hostName,
-                                                        BrowserKind kind);
-
-// The arguments the browser passes to the host: the caller's origin for
-// Chromium; the manifest's path and the extension's id for Firefox.
-std::vector<std::string> browserArguments(BrowserKind kind, const std::string& manifestPath,
-                                          const std::string& extensionId);
 
 // The message the check sends, and what is wrong with the host's answer to it.
 inline constexpr std::string_view kRoundTripMessage =
@@ -40,8 +23,9 @@ std::optional<std::string> roundTripProblem(const std::vector<std::string>& repl
 struct RegistrationFacts {
   std::string browser;  // "Chromium"
   std::string hostName;
+  BrowserFamily family = BrowserFamily::chromium;
   std::string manifestPath;  // empty when none of the browser's folders has one
-  std::variant<ManifestSummary, std::string> manifest = std::string("not read");
+  std::variant<HostManifest, std::string> manifest = std::string("not read");
   std::optional<std::string> executableProblem;
   std::optional<std::string> roundTripProblem;
 };

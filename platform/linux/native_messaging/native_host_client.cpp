@@ -8,20 +8,28 @@
 #include <cerrno>
 
 #include "platform/linux/browser_registrations.h"
+#include "platform/linux/managed_preferences_trust.h"
 #include "platform/linux/native_messaging/frame_codec.h"
 #include "platform/linux/native_messaging/host_process.h"
-#include "platform/linux/preference_file.h"
 
 namespace ostrela::linux_platform {
 
 std::optional<InstalledHost> findInstalledHost(std::string_view hostName) {
-  for (const KnownBrowser& browser : knownBrowsers(BrowserEnvironment::fromEnvironment())) {
-    for (const auto& folder : browser.manifestFolders) {
-      const auto manifest = folder / (std::string(hostName) + ".json");
-      const auto contents = readPreferenceFile(manifest);
-      if (!contents) continue;
-      const AnyValue* path = contents->find("path");
-      if (path != nullptr && path->isString()) return InstalledHost{manifest, *path->asString()};
+  const BrowserEnvironment environment = BrowserEnvironment::fromEnvironment();
+  for (const Browser& browser : browserTable()) {
+    const auto found = findManifest(browser, environment, std::string(hostName));
+    const auto* manifest = found ? std::get_if<HostManifest>(&found->manifest) : nullptr;
+    if (manifest != nullptr) return InstalledHost{found->path, manifest->executable};
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> whyRootMayNotStart(const std::filesystem::path& manifest,
+                                              const std::filesystem::path& executable) {
+  if (::geteuid() != 0) return std::nullopt;
+  for (const auto& file : {manifest, executable}) {
+    if (auto why = whyManagedFileIsUntrusted(file)) {
+      return "not started as root: " + file.string() + ": " + *why;
     }
   }
   return std::nullopt;
