@@ -1,8 +1,54 @@
 #include "doctor/registration_checks.h"
 
+#include <algorithm>
+
 #include "core/json.h"
 
 namespace ostrela::doctor {
+
+namespace {
+
+struct PolicyValue {
+  const AnyValue* value = nullptr;
+  const std::string* file = nullptr;
+};
+
+// The value of `policy` that the browser uses: the one of the last file that sets it.
+PolicyValue effectivePolicy(const std::vector<BrowserPolicyFile>& files, std::string_view policy) {
+  PolicyValue effective;
+  for (const BrowserPolicyFile& file : files) {
+    const AnyValue* value = file.contents ? file.contents->find(policy) : nullptr;
+    if (value != nullptr) effective = {value, &file.path};
+  }
+  return effective;
+}
+
+bool lists(const PolicyValue& policy, std::string_view item) {
+  const AnyArray* items = policy.value != nullptr ? policy.value->asArray() : nullptr;
+  if (items == nullptr) return false;
+  return std::any_of(items->begin(), items->end(), [&](const AnyValue& value) {
+    return value.asString() != nullptr && *value.asString() == item;
+  });
+}
+
+}  // namespace
+
+std::optional<std::string> whyPoliciesBlockHost(const std::vector<BrowserPolicyFile>& files,
+                                                std::string_view hostName, bool perUser) {
+  const PolicyValue blocklist = effectivePolicy(files, "NativeMessagingBlocklist");
+  const PolicyValue allowlist = effectivePolicy(files, "NativeMessagingAllowlist");
+  if ((lists(blocklist, hostName) || lists(blocklist, "*")) && !lists(allowlist, hostName)) {
+    return *blocklist.file + ": NativeMessagingBlocklist blocks " + std::string(hostName) +
+           (lists(blocklist, hostName) ? "" : " (\"*\")");
+  }
+  const PolicyValue userLevel = effectivePolicy(files, "NativeMessagingUserLevelHosts");
+  if (perUser && userLevel.value != nullptr && userLevel.value->asBool() != nullptr &&
+      !*userLevel.value->asBool()) {
+    return *userLevel.file +
+           ": NativeMessagingUserLevelHosts is false, and the manifest is in the user's folder";
+  }
+  return std::nullopt;
+}
 
 std::optional<std::string> roundTripProblem(const std::vector<std::string>& replies,
                                             int exitStatus) {
@@ -36,6 +82,13 @@ void checkRegistration(const RegistrationFacts& facts, DoctorReport& report) {
   std::string ids;
   for (const std::string& id : summary.allowedIds) ids += (ids.empty() ? "" : ", ") + id;
   report.add(area, CheckState::passed, facts.manifestPath + " allows " + ids);
+  if (const auto blocked = whyPoliciesBlockHost(facts.policies, facts.hostName, facts.perUser)) {
+    report.add(area, CheckState::failed, "the browser will not start it: " + *blocked,
+               "add " + facts.hostName +
+                   " to NativeMessagingAllowlist, or install the system manifests (the "
+                   "ostrela-native-host package) when user-level hosts are off");
+    return;
+  }
   if (facts.executableProblem) {
     report.add(area, CheckState::failed, summary.executable + ": " + *facts.executableProblem,
                "reinstall the ostrela-native-host package, or fix the manifest's \"path\"");

@@ -54,10 +54,11 @@ std::optional<std::filesystem::path> findBrowserProgram(const Browser& browser,
 std::optional<FoundManifest> findManifest(const Browser& browser,
                                           const BrowserEnvironment& environment,
                                           const std::string& hostName) {
-  for (const auto& folder : manifestFolders(browser, environment)) {
-    const auto path = folder / (hostName + ".json");
+  const auto folders = manifestFolders(browser, environment);
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    const auto path = folders[i] / (hostName + ".json");
     if (auto manifest = readHostManifestFile(path, hostName, browser.family)) {
-      return FoundManifest{path, std::move(*manifest)};
+      return FoundManifest{path, std::move(*manifest), environment.userFolders && i == 0};
     }
   }
   return std::nullopt;

@@ -39,6 +39,7 @@ std::optional<std::filesystem::path> findBrowserProgram(const Browser& browser,
 struct FoundManifest {
   std::filesystem::path path;
   std::variant<HostManifest, std::string> manifest;  // or why the browser would refuse it
+  bool perUser = false;                              // in the user's folder, not the system's
 };
 
 // The manifest for `hostName` that `browser` would read first, when any of its folders has one.

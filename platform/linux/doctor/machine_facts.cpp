@@ -6,10 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
+#include "core/json.h"
 #include "platform/linux/file_preference_stores.h"
+#include "platform/linux/host_manifest_file.h"
 #include "platform/linux/http/listener_account.h"
 #include "platform/linux/managed_preferences_trust.h"
 #include "platform/linux/native_messaging/native_host_client.h"
@@ -41,12 +44,19 @@ std::optional<std::string> executableProblem(const std::filesystem::path& path) 
 doctor::RegistrationFacts registration(const Browser& browser,
                                        const BrowserEnvironment& environment,
                                        const std::string& hostName) {
-  doctor::RegistrationFacts facts{
-      browser.name, hostName, browser.family, {}, std::string("not read"), {}, {}};
+  doctor::RegistrationFacts facts;
+  facts.browser = browser.name;
+  facts.hostName = hostName;
+  facts.family = browser.family;
   const auto found = findManifest(browser, environment, hostName);
   if (!found) return facts;
   facts.manifestPath = found->path.string();
   facts.manifest = found->manifest;
+  facts.perUser = found->perUser;
+  if (!browser.policyFolder.empty()) {
+    facts.policies = browserPolicyFiles(
+        environment.systemRoot / std::filesystem::path(browser.policyFolder).relative_path());
+  }
   const auto* manifest = std::get_if<HostManifest>(&facts.manifest);
   if (manifest == nullptr) return facts;
   facts.executableProblem = executableProblem(manifest->executable);
@@ -110,6 +120,24 @@ std::optional<std::string> httpProblem(std::uint16_t port) {
 }
 
 }  // namespace
+
+std::vector<doctor::BrowserPolicyFile> browserPolicyFiles(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> paths;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    if (entry.path().extension() == ".json") paths.push_back(entry.path());
+  }
+  std::sort(paths.begin(), paths.end());
+  std::vector<doctor::BrowserPolicyFile> files;
+  for (const auto& path : paths) {
+    const SmallFile file = readSmallRegularFile(path);
+    std::optional<AnyValue> value = file.text ? decodeJson(*file.text) : std::nullopt;
+    std::optional<AnyMap> contents;
+    if (value && value->isMap()) contents = std::move(*value->asMap());
+    files.push_back({path.string(), std::move(contents)});
+  }
+  return files;
+}
 
 doctor::PolicyFacts policyFacts(const std::filesystem::path& folder, std::string_view domain) {
   const auto file = folder / (std::string(domain) + ".json");
