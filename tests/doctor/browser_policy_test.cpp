@@ -20,40 +20,32 @@ struct PolicyRow {
 };
 
 TEST(BrowserPolicies, EachSetOfPolicyFilesLetsTheHostStartOrNamesTheBlock) {
+  constexpr const char* kAll = R"({"NativeMessagingBlocklist":["*"]})";
+  constexpr const char* kNone = R"({"NativeMessagingBlocklist":[]})";
+  constexpr const char* kUserLevelOff = R"({"NativeMessagingUserLevelHosts":false})";
+  constexpr const char* kBlocksAll =
+      "/a.json: NativeMessagingBlocklist blocks com.ostrela.ldap_host (\"*\")";
   const std::vector<PolicyRow> table = {
       {"no policies", {}, true, ""},
-      {"all blocked",
-       {{"a.json", R"({"NativeMessagingBlocklist":["*"]})"}},
-       false,
-       "/a.json: NativeMessagingBlocklist blocks com.ostrela.ldap_host (\"*\")"},
+      {"all blocked", {{"a.json", kAll}}, false, kBlocksAll},
       {"blocked by name",
        {{"a.json", R"({"NativeMessagingBlocklist":["com.ostrela.ldap_host"]})"}},
        false,
        "/a.json: NativeMessagingBlocklist blocks com.ostrela.ldap_host"},
       {"all blocked, this one allowed",
-       {{"a.json", R"({"NativeMessagingBlocklist":["*"]})"},
-        {"b.json", R"({"NativeMessagingAllowlist":["com.ostrela.ldap_host"]})"}},
+       {{"a.json", kAll}, {"b.json", R"({"NativeMessagingAllowlist":["com.ostrela.ldap_host"]})"}},
        false,
        ""},
-      {"the last file wins",
-       {{"b.json", R"({"NativeMessagingBlocklist":[]})"},
-        {"a.json", R"({"NativeMessagingBlocklist":["*"]})"}},
+      {"the last file wins", {{"b.json", kNone}, {"a.json", kAll}}, false, ""},
+      {"broken files count for nothing",
+       {{"a.json", kAll}, {"b.json", "{"}, {"c.txt", kNone}},
        false,
-       ""},
-      {"a broken file counts for nothing",
-       {{"a.json", R"({"NativeMessagingBlocklist":["*"]})"},
-        {"b.json", "{"},
-        {"c.txt", R"({"NativeMessagingBlocklist":[]})"}},
-       false,
-       "/a.json: NativeMessagingBlocklist blocks com.ostrela.ldap_host (\"*\")"},
+       kBlocksAll},
       {"user-level hosts off, per-user manifest",
-       {{"a.json", R"({"NativeMessagingUserLevelHosts":false})"}},
+       {{"a.json", kUserLevelOff}},
        true,
        "/a.json: NativeMessagingUserLevelHosts is false, and the manifest is in the user's folder"},
-      {"user-level hosts off, system manifest",
-       {{"a.json", R"({"NativeMessagingUserLevelHosts":false})"}},
-       false,
-       ""},
+      {"user-level hosts off, system manifest", {{"a.json", kUserLevelOff}}, false, ""},
   };
   for (const PolicyRow& row : table) {
     SCOPED_TRACE(row.name);

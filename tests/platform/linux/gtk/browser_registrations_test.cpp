@@ -101,13 +101,10 @@ TEST_F(BrowserRegistrationsTest, EachBrowserOfTheTableIsFoundByItsProgramAndFold
         base + browser.userManifestFolder + "/com.ostrela.ldap_host.json", "com.ostrela.ldap_host",
         firefox ? R"("allowed_extensions": ["ostrela@example.com"])"
                 : std::string("\"allowed_origins\": [\"") + kExtensionOrigin + "\"]");
-    const std::string page = firefox
-                                 ? browser.extensionsPage
-                                 : browser.extensionsPage + "?id=abcdefghijklmnopabcdefghijklmnop";
     EXPECT_EQ(describe(findRegisteredBrowser(desktop.environment(), kHosts)),
-              browser.name + " " + page);
+              browser.name + " " + browser.extensionsPage +
+                  (firefox ? "" : "?id=abcdefghijklmnopabcdefghijklmnop"));
   }
-  EXPECT_EQ(browserTable().size(), 6u);
 }
 
 TEST_F(BrowserRegistrationsTest, ChromiumIsPreferredAndTheFirstInstalledBrowserIsTheFallback) {
