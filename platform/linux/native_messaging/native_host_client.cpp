@@ -148,7 +148,7 @@ HostSession runHost(const std::filesystem::path& executable,
   int status = HostProcess::kStillRunning;
   std::optional<Clock::time_point> outputGraceEnd;  // set once the host is reaped
   bool statusUnknown = false;
-  while (session.outputOpen() || (!outputGraceEnd && !statusUnknown)) {
+  while (!session.oversized() && (session.outputOpen() || (!outputGraceEnd && !statusUnknown))) {
     const auto until = outputGraceEnd ? std::min(deadline, *outputGraceEnd) : deadline;
     if (Clock::now() >= until) break;
     session.step(until);
