@@ -37,10 +37,13 @@ struct HostSession {
   std::string errorOutput;           // everything the host wrote to stderr
 };
 
-// Starts `executable` with `arguments`, writes one frame per body, closes its
-// input, and reads replies until it closes its output and exits. A host that
-// has not done so within `timeout` is ended (SIGTERM, then SIGKILL) and the
-// failure says so; so does every other fault (start, wait, an oversized reply).
+// Starts `executable` with `arguments` in a process group of its own, writes
+// one frame per body, closes its input, and reads replies until it closes its
+// output and exits; what it leaves running in its group is then ended. A host
+// that has not exited within `timeout` is ended with its group (SIGTERM, then
+// SIGKILL) and the failure says so; so does every other fault (start, wait, an
+// oversized reply, output held open by a process outside the group). No read
+// or write waits past the timeout.
 HostSession runHost(const std::filesystem::path& executable,
                     const std::vector<std::string>& arguments,
                     const std::vector<std::string>& frameBodies,
