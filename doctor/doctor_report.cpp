@@ -4,6 +4,7 @@
 
 #include "core/any_value.h"
 #include "core/json.h"
+#include "core/logger.h"
 
 namespace ostrela::doctor {
 namespace {
@@ -50,8 +51,9 @@ bool DoctorReport::everythingNeededWorks() const {
 std::string checklistText(const DoctorReport& report) {
   std::string text;
   for (const CheckLine& line : report.lines) {
-    text += stateMark(line.state) + line.area + ": " + line.text + "\n";
-    if (!line.remedy.empty()) text += "       -> " + line.remedy + "\n";
+    // Texts come from files that other accounts may have written: no terminal escapes.
+    text += stateMark(line.state) + escapeControlCharacters(line.area + ": " + line.text) + "\n";
+    if (!line.remedy.empty()) text += "       -> " + escapeControlCharacters(line.remedy) + "\n";
   }
   text += report.everythingNeededWorks()
               ? "The extension can work on this machine.\n"

@@ -1,53 +1,53 @@
 #include "doctor/registration_checks.h"
 
+#include <algorithm>
+
 #include "core/json.h"
 
 namespace ostrela::doctor {
 
-std::variant<ManifestSummary, std::string> readManifest(const std::optional<AnyValue>& manifest,
-                                                        std::string_view hostName,
-                                                        BrowserKind kind) {
-  const AnyMap* object = manifest ? manifest->asMap() : nullptr;
-  if (object == nullptr) return std::string("not a JSON object");
-  const AnyValue* name = object->find("name");
-  if (name == nullptr || name->asString() == nullptr || *name->asString() != hostName) {
-    return "its \"name\" is not \"" + std::string(hostName) + "\"";
+namespace {
+
+struct PolicyValue {
+  const AnyValue* value = nullptr;
+  const std::string* file = nullptr;
+};
+
+// The value of `policy` that the browser uses: the one of the last file that sets it.
+PolicyValue effectivePolicy(const std::vector<BrowserPolicyFile>& files, std::string_view policy) {
+  PolicyValue effective;
+  for (const BrowserPolicyFile& file : files) {
+    const AnyValue* value = file.contents ? file.contents->find(policy) : nullptr;
+    if (value != nullptr) effective = {value, &file.path};
   }
-  const AnyValue* type = object->find("type");
-  if (type == nullptr || type->asString() == nullptr || *type->asString() != "stdio") {
-    return std::string("its \"type\" is not \"stdio\"");
-  }
-  const AnyValue* path = object->find("path");
-  const std::string* executable = path != nullptr ? path->asString() : nullptr;
-  if (executable == nullptr || !executable->starts_with("/")) {
-    return std::string("its \"path\" is not an absolute path");
-  }
-  const char* member = kind == BrowserKind::firefox ? "allowed_extensions" : "allowed_origins";
-  const AnyValue* allowed = object->find(member);
-  const AnyArray* list = allowed != nullptr ? allowed->asArray() : nullptr;
-  if (list == nullptr) return "it has no \"" + std::string(member) + "\" list";
-  ManifestSummary summary{*executable, {}};
-  constexpr std::string_view kScheme = "chrome-extension://";
-  for (const AnyValue& item : *list) {
-    const std::string* text = item.asString();
-    if (text == nullptr) continue;
-    std::string id = *text;
-    if (kind == BrowserKind::chromium) {
-      if (!id.starts_with(kScheme) || !id.ends_with("/")) continue;
-      id = id.substr(kScheme.size(), id.size() - kScheme.size() - 1);
-    }
-    if (!id.empty()) summary.allowedIds.push_back(std::move(id));
-  }
-  if (summary.allowedIds.empty()) {
-    return "its \"" + std::string(member) + "\" allows no extension";
-  }
-  return summary;
+  return effective;
 }
 
-std::vector<std::string> browserArguments(BrowserKind kind, const std::string& manifestPath,
-                                          const std::string& extensionId) {
-  if (kind == BrowserKind::firefox) return {manifestPath, extensionId};
-  return {"chrome-extension://" + extensionId + "/"};
+bool lists(const PolicyValue& policy, std::string_view item) {
+  const AnyArray* items = policy.value != nullptr ? policy.value->asArray() : nullptr;
+  if (items == nullptr) return false;
+  return std::any_of(items->begin(), items->end(), [&](const AnyValue& value) {
+    return value.asString() != nullptr && *value.asString() == item;
+  });
+}
+
+}  // namespace
+
+std::optional<std::string> whyPoliciesBlockHost(const std::vector<BrowserPolicyFile>& files,
+                                                std::string_view hostName, bool perUser) {
+  const PolicyValue blocklist = effectivePolicy(files, "NativeMessagingBlocklist");
+  const PolicyValue allowlist = effectivePolicy(files, "NativeMessagingAllowlist");
+  if ((lists(blocklist, hostName) || lists(blocklist, "*")) && !lists(allowlist, hostName)) {
+    return *blocklist.file + ": NativeMessagingBlocklist blocks " + std::string(hostName) +
+           (lists(blocklist, hostName) ? "" : " (\"*\")");
+  }
+  const PolicyValue userLevel = effectivePolicy(files, "NativeMessagingUserLevelHosts");
+  if (perUser && userLevel.value != nullptr && userLevel.value->asBool() != nullptr &&
+      !*userLevel.value->asBool()) {
+    return *userLevel.file +
+           ": NativeMessagingUserLevelHosts is false, and the manifest is in the user's folder";
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> roundTripProblem(const std::vector<std::string>& replies,
@@ -78,10 +78,17 @@ void checkRegistration(const RegistrationFacts& facts, DoctorReport& report) {
                "run ostrela-native-host-manifests again (as root for the system folders)");
     return;
   }
-  const auto& summary = std::get<ManifestSummary>(facts.manifest);
+  const auto& summary = std::get<HostManifest>(facts.manifest);
   std::string ids;
   for (const std::string& id : summary.allowedIds) ids += (ids.empty() ? "" : ", ") + id;
   report.add(area, CheckState::passed, facts.manifestPath + " allows " + ids);
+  if (const auto blocked = whyPoliciesBlockHost(facts.policies, facts.hostName, facts.perUser)) {
+    report.add(area, CheckState::failed, "the browser will not start it: " + *blocked,
+               "add " + facts.hostName +
+                   " to NativeMessagingAllowlist, or install the system manifests (the "
+                   "ostrela-native-host package) when user-level hosts are off");
+    return;
+  }
   if (facts.executableProblem) {
     report.add(area, CheckState::failed, summary.executable + ": " + *facts.executableProblem,
                "reinstall the ostrela-native-host package, or fix the manifest's \"path\"");

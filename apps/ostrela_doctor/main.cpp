@@ -47,20 +47,26 @@ int main(int argc, char** argv) {
   }
 
   doctor::DoctorReport report;
-  const auto registrations =
-      linux_platform::registrationFacts(linux_platform::BrowserEnvironment::fromEnvironment());
+  const auto browsers = linux_platform::BrowserEnvironment::fromEnvironment();
+  if (!browsers.userFolders) {
+    report.add("browsers", doctor::CheckState::info,
+               "per-user manifest folders are not read as root: run ostrela-doctor as the user "
+               "to check that user's registrations");
+  }
+  const auto registrations = linux_platform::registrationFacts(browsers);
   if (registrations.empty()) {
-    report.add("browsers", doctor::CheckState::failed,
-               "no Chromium, Google Chrome or Firefox found", "install a supported browser");
+    report.add("browsers", doctor::CheckState::failed, "no supported browser found",
+               "install a supported browser");
   }
   std::filesystem::path relayHost;
   std::vector<std::string> relayArguments;
   for (const auto& registration : registrations) {
     doctor::checkRegistration(registration, report);
-    const auto* summary = std::get_if<doctor::ManifestSummary>(&registration.manifest);
-    if (relayHost.empty() && summary != nullptr && !registration.executableProblem) {
-      relayHost = summary->executable;
-      relayArguments = {"chrome-extension://" + summary->allowedIds.front() + "/"};
+    const auto* manifest = std::get_if<HostManifest>(&registration.manifest);
+    if (relayHost.empty() && manifest != nullptr && !registration.executableProblem) {
+      relayHost = manifest->executable;
+      relayArguments = browserArguments(registration.family, registration.manifestPath,
+                                        manifest->allowedIds.front());
     }
   }
 

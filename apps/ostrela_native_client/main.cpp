@@ -89,6 +89,10 @@ int main(int argc, char** argv) {
     }
     std::cout << "host " << host << ": " << installed->executable.string() << " (from "
               << installed->manifest.string() << ")\n";
+    if (const auto why = whyRootMayNotStart(installed->manifest, installed->executable)) {
+      std::cerr << "ostrela-native-client: " << *why << "\n";
+      return 1;
+    }
     executable = installed->executable.string();
   }
   const HostSession session = runHost(executable, {origin}, messages, timeout);

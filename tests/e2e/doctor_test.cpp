@@ -3,6 +3,7 @@
 // the real host for the round trips, real listeners on the agent's port.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -24,6 +25,8 @@ using testing::TemporaryDirectory;
 constexpr const char* kChromeId = "ekfgpjddkkddijfidbnihfiiebjmbofb";
 constexpr const char* kPolicy = R"({"organizationName":"Acme","machineId":"m-1","apiToken":"t"})";
 constexpr const char* kPolicyFile = "com.ostrela.safari-extension.extension.json";
+// The user the check is run as: an account of its own, with no entry in /etc/passwd.
+constexpr uid_t kUser = 4242;
 constexpr const char* kCopy =
     R"({"organizationName":"Acme","machineId":"m-1","agentRelaySecret":"s"})";
 
@@ -47,6 +50,14 @@ struct Machine {
         fs::remove_all(home() / ".mozilla");
   }
   void copy(const char* text) { root.write(fs::relative(appGroup(), root.path()), text); }
+  // The user's home becomes the user's (root wrote it), the rest stays root's.
+  void handOver() const {
+    fs::permissions(root.path(), fs::perms(0755));
+    for (const auto& entry : fs::recursive_directory_iterator(home())) {
+      ASSERT_EQ(::lchown(entry.path().c_str(), kUser, kUser), 0);
+    }
+    ASSERT_EQ(::lchown(home().c_str(), kUser, kUser), 0);
+  }
   Machine() {
     registerHost(OSTRELA_EXTENSION_PATH);
     root.write("managed/" + std::string(kPolicyFile), kPolicy);
@@ -63,8 +74,17 @@ struct DoctorRun {
 };
 
 // The doctor's report, which it writes to stdout, arrives as the harness's stderr capture.
-DoctorRun runDoctor(const Machine& machine) {
-  const auto command = testing::withManagedPreferences(machine.managed(), OSTRELA_DOCTOR_PATH);
+// It runs as `account` (root stays root), with the machine's home.
+DoctorRun runDoctor(const Machine& machine, uid_t account = kUser,
+                    const std::string& program = OSTRELA_DOCTOR_PATH,
+                    std::vector<std::string> programArguments = {}) {
+  std::vector<std::string> asAccount{"--reuid=" + std::to_string(account),
+                                     "--regid=" + std::to_string(account), "--clear-groups",
+                                     program};
+  asAccount.insert(asAccount.end(), programArguments.begin(), programArguments.end());
+  machine.handOver();
+  const auto command =
+      testing::withManagedPreferences(machine.managed(), "/usr/bin/setpriv", asAccount);
   std::vector<std::string> arguments{"-c", "exec \"$0\" \"$@\" 1>&2", command.executable};
   arguments.insert(arguments.end(), command.arguments.begin(), command.arguments.end());
   linux_platform::HostProcess doctor(
@@ -93,6 +113,14 @@ TEST(OstrelaDoctor, ReportsEachBrokenMachineWithItsLine) {
       {"healthy", [](Machine&) {}, "[ ok ] agent: answers HTTP"},
       {"no manifest", [](Machine& m) { m.unregister(); },
        "[FAIL] Chromium: no manifest for com.ostrela.ldap_host"},
+      {"host leaves a child holding its pipes",
+       [](Machine& m) {
+         const auto host = m.root.write(
+             "host", "#!/bin/sh\n(sleep 100 &)\nexec " OSTRELA_EXTENSION_PATH " \"$@\"\n");
+         fs::permissions(host, fs::perms(0755));
+         m.registerHost(host.string());
+       },
+       "[ ok ] Chromium: getManagedConfig round trip answered"},
       {"manifest names a missing file",
        [](Machine& m) { m.registerHost("/nonexistent/OstrelaExtension"); },
        "[FAIL] Chromium: /nonexistent/OstrelaExtension: missing"},
@@ -142,8 +170,30 @@ TEST(OstrelaDoctor, ReportsEachBrokenMachineWithItsLine) {
     }
     const DoctorRun run = runDoctor(machine);
     EXPECT_NE(run.output.find(row.expectedLine), std::string::npos) << run.output;
-    EXPECT_EQ(run.status, std::string(row.name) == "healthy" ? 0 : 1) << run.output;
+    const bool works =
+        std::string(row.name) == "healthy" || std::string(row.name).starts_with("host");
+    EXPECT_EQ(run.status, works ? 0 : 1) << run.output;
   }
+}
+
+// Run as root with a user's HOME, neither the check nor the client starts the
+// program that the user's manifests name; the check says why it skipped them.
+TEST(OstrelaDoctor, RootStartsNothingThatAUsersManifestNames) {
+  if (!testing::canMountManagedPreferences()) GTEST_SKIP() << "needs root for a mount namespace";
+  Machine machine;
+  const auto marker = machine.root.path() / "started";
+  const auto program =
+      machine.root.write("user-program", "#!/bin/sh\nid -u > " + marker.string() + "\n");
+  fs::permissions(program, fs::perms(0755));
+  machine.registerHost(program.string());
+  const DoctorRun doctor = runDoctor(machine, 0);
+  EXPECT_NE(doctor.output.find("[    ] browsers: per-user manifest folders are not read as root"),
+            std::string::npos)
+      << doctor.output;
+  const DoctorRun client = runDoctor(machine, 0, OSTRELA_NATIVE_CLIENT_PATH, {"{}"});
+  EXPECT_NE(client.output.find("no manifest for com.ostrela.ldap_host"), std::string::npos)
+      << client.output;
+  EXPECT_FALSE(fs::exists(marker));
 }
 
 }  // namespace

@@ -33,9 +33,11 @@ TEST(NativeClient, EveryFaultOfTheHostIsAFailureWithItsReason) {
     std::string failure;
     bool childStatusIgnored = false;
   } cases[] = {
-      {"HostNeverEnds",
-       {"--timeout", "0.3", "--executable", script(folder, "silent", "exec sleep 30"), "{}"},
-       "the host did not finish within 300 ms; ended it"},
+      // A child left holding stdin, stdout and stderr, and a message more than a pipe holds.
+      {"HostLeavesAChildHoldingItsPipes",
+       {"--timeout", "0.5", "--executable",
+        script(folder, "parent", "(sleep 100 &)\nexec sleep 30"), std::string(100000, ' ') + "{}"},
+       "the host did not finish within 500 ms; ended it"},
       {"HostStopsReading",  // more than a pipe holds: writing meets EPIPE, not SIGPIPE
        {"--executable", script(folder, "deaf", "exit 0"), std::string(100000, ' ') + "{}"},
        "0 replies to 1 messages; host exit status 0"},
@@ -51,9 +53,22 @@ TEST(NativeClient, EveryFaultOfTheHostIsAFailureWithItsReason) {
     ::signal(SIGCHLD, SIG_DFL);
     // The client echoes each message on stdout: more than a pipe holds is left unread.
     if (c.arguments.back().size() > 65536) client.closeOutput();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(client.wait(5s), 1) << c.name;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << c.name;  // its timeout and a second
     EXPECT_THAT(client.errorOutput(), HasSubstr("ostrela-native-client: " + c.failure)) << c.name;
   }
+}
+
+// A host that answers and exits, leaving a child that holds its output open: the
+// replies count, and the child is ended with the host's process group.
+TEST(NativeClient, AChildLeftByTheHostDoesNotHoldTheClient) {
+  TemporaryDirectory folder;
+  const std::string host = script(folder, "echo", "(sleep 100 &)\nexec cat");
+  HostProcess client(OSTRELA_NATIVE_CLIENT_PATH, {"--timeout", "3", "--executable", host, "{}"});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(client.wait(10s), 0) << client.errorOutput();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
 // A caller with a signal handler sees its calls interrupted (EINTR): each is retried.

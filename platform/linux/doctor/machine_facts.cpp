@@ -6,12 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "core/json.h"
 #include "platform/linux/file_preference_stores.h"
+#include "platform/linux/host_manifest_file.h"
 #include "platform/linux/http/listener_account.h"
 #include "platform/linux/managed_preferences_trust.h"
 #include "platform/linux/native_messaging/native_host_client.h"
@@ -32,12 +33,6 @@ std::string accountName(uid_t uid) {
   return entry ? entry->name : "uid " + std::to_string(uid);
 }
 
-std::optional<std::string> readText(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::optional<std::string> executableProblem(const std::filesystem::path& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return std::string("missing");
@@ -46,34 +41,32 @@ std::optional<std::string> executableProblem(const std::filesystem::path& path) 
   return std::nullopt;
 }
 
-bool onSearchPath(const KnownBrowser& browser, const BrowserEnvironment& environment) {
-  for (const std::string& command : browser.commands) {
-    for (const auto& folder : environment.searchPath) {
-      if (::access((folder / command).c_str(), X_OK) == 0) return true;
-    }
+doctor::RegistrationFacts registration(const Browser& browser,
+                                       const BrowserEnvironment& environment,
+                                       const std::string& hostName) {
+  doctor::RegistrationFacts facts;
+  facts.browser = browser.name;
+  facts.hostName = hostName;
+  facts.family = browser.family;
+  const auto found = findManifest(browser, environment, hostName);
+  if (!found) return facts;
+  facts.manifestPath = found->path.string();
+  facts.manifest = found->manifest;
+  facts.perUser = found->perUser;
+  if (!browser.policyFolder.empty()) {
+    facts.policies = browserPolicyFiles(
+        environment.systemRoot / std::filesystem::path(browser.policyFolder).relative_path());
   }
-  return false;
-}
-
-doctor::RegistrationFacts registration(const KnownBrowser& browser, const std::string& hostName) {
-  doctor::RegistrationFacts facts{browser.name, hostName, {}, std::string("not read"), {}, {}};
-  const auto kind = browser.family == BrowserFamily::firefox ? doctor::BrowserKind::firefox
-                                                             : doctor::BrowserKind::chromium;
-  for (const auto& folder : browser.manifestFolders) {
-    const auto path = folder / (hostName + ".json");
-    if (const auto text = readText(path)) {
-      facts.manifestPath = path.string();
-      facts.manifest = doctor::readManifest(decodeJson(*text), hostName, kind);
-      break;
-    }
+  const auto* manifest = std::get_if<HostManifest>(&facts.manifest);
+  if (manifest == nullptr) return facts;
+  facts.executableProblem = executableProblem(manifest->executable);
+  if (!facts.executableProblem) {
+    facts.executableProblem = whyRootMayNotStart(found->path, manifest->executable);
   }
-  const auto* summary = std::get_if<doctor::ManifestSummary>(&facts.manifest);
-  if (summary == nullptr) return facts;
-  facts.executableProblem = executableProblem(summary->executable);
   if (facts.executableProblem) return facts;
   const HostSession session =
-      runHost(summary->executable,
-              doctor::browserArguments(kind, facts.manifestPath, summary->allowedIds.front()),
+      runHost(manifest->executable,
+              browserArguments(browser.family, facts.manifestPath, manifest->allowedIds.front()),
               {std::string(doctor::kRoundTripMessage)});
   facts.roundTripProblem = session.failure.empty()
                                ? doctor::roundTripProblem(session.replies, session.exitStatus)
@@ -128,6 +121,24 @@ std::optional<std::string> httpProblem(std::uint16_t port) {
 
 }  // namespace
 
+std::vector<doctor::BrowserPolicyFile> browserPolicyFiles(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> paths;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    if (entry.path().extension() == ".json") paths.push_back(entry.path());
+  }
+  std::sort(paths.begin(), paths.end());
+  std::vector<doctor::BrowserPolicyFile> files;
+  for (const auto& path : paths) {
+    const SmallFile file = readSmallRegularFile(path);
+    std::optional<AnyValue> value = file.text ? decodeJson(*file.text) : std::nullopt;
+    std::optional<AnyMap> contents;
+    if (value && value->isMap()) contents = std::move(*value->asMap());
+    files.push_back({path.string(), std::move(contents)});
+  }
+  return files;
+}
+
 doctor::PolicyFacts policyFacts(const std::filesystem::path& folder, std::string_view domain) {
   const auto file = folder / (std::string(domain) + ".json");
   doctor::PolicyFacts facts{file.string(), false, {}, {}};
@@ -160,17 +171,15 @@ doctor::AppGroupFacts appGroupFacts(const XdgDirectories& directories) {
 
 std::vector<doctor::RegistrationFacts> registrationFacts(const BrowserEnvironment& environment) {
   std::vector<doctor::RegistrationFacts> all;
-  for (const KnownBrowser& browser : knownBrowsers(environment)) {
+  for (const Browser& browser : browserTable()) {
     bool hasManifest = false;
-    for (const auto& folder : browser.manifestFolders) {
-      for (std::string_view name : kHostNames) {
-        hasManifest =
-            hasManifest || std::filesystem::exists(folder / (std::string(name) + ".json"));
-      }
+    for (std::string_view name : kHostNames) {
+      hasManifest = hasManifest || findManifest(browser, environment, std::string(name));
     }
-    if (!hasManifest && !onSearchPath(browser, environment)) continue;
-    for (std::string_view name : kHostNames)
-      all.push_back(registration(browser, std::string(name)));
+    if (!hasManifest && !findBrowserProgram(browser, environment)) continue;
+    for (std::string_view name : kHostNames) {
+      all.push_back(registration(browser, environment, std::string(name)));
+    }
   }
   return all;
 }

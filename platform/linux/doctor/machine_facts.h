@@ -18,6 +18,9 @@ namespace ostrela::linux_platform {
 // extension and the host application do.
 doctor::PolicyFacts policyFacts(const std::filesystem::path& folder, std::string_view domain);
 
+// The JSON files of a browser's managed policies folder, sorted by name.
+std::vector<doctor::BrowserPolicyFile> browserPolicyFiles(const std::filesystem::path& folder);
+
 doctor::AppGroupFacts appGroupFacts(const XdgDirectories& directories);
 
 // For every browser installed here (or with a manifest here), each host name:

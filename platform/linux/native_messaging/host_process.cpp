@@ -1,5 +1,6 @@
 #include "platform/linux/native_messaging/host_process.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -75,7 +76,10 @@ HostProcess::HostProcess(const std::filesystem::path& executable,
   posix_spawnattr_setsigmask(&attributes, &signals);
   sigaddset(&signals, SIGPIPE);
   posix_spawnattr_setsigdefault(&attributes, &signals);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  // In a process group of its own, so that ending the host ends what it started.
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   const int spawned = ::posix_spawn(&pid_, executable.c_str(), &actions, &attributes,
                                     pointersTo(argv).data(), pointersTo(env).data());
   posix_spawnattr_destroy(&attributes);
@@ -89,7 +93,21 @@ HostProcess::HostProcess(const std::filesystem::path& executable,
   output_ = std::move(out.read);
   errorReader_ = std::thread([this, fd = std::move(err.read)] {
     char buffer[4096];
+    // A process that escaped the host's group may hold stderr open for ever:
+    // once the host is gone, reading stops at the first quiet moment, or soon.
+    std::optional<std::chrono::steady_clock::time_point> stopAt;
     for (;;) {
+      if (!stopAt && hostGone_.load()) {
+        stopAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+      }
+      if (stopAt && std::chrono::steady_clock::now() >= *stopAt) break;
+      pollfd ready{fd.get(), POLLIN, 0};
+      const int polled = ::poll(&ready, 1, 20);
+      if (polled < 0 && errno != EINTR) break;
+      if (polled <= 0) {
+        if (stopAt) break;
+        continue;
+      }
       const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
@@ -103,6 +121,11 @@ HostProcess::~HostProcess() {
   input_.reset();
   output_.reset();
   if (pid_ > 0) terminate(std::chrono::milliseconds(0));
+  stopReadingErrors();
+}
+
+void HostProcess::stopReadingErrors() {
+  hostGone_.store(true);
   if (errorReader_.joinable()) errorReader_.join();
 }
 
@@ -150,29 +173,44 @@ int HostProcess::wait(std::chrono::milliseconds timeout) {
     return kWaitFailed;
   }
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  int status = 0;
   for (;;) {
-    const pid_t waited = ::waitpid(pid_, &status, WNOHANG);
-    if (waited == pid_) break;
-    if (waited < 0 && errno != EINTR) {
-      waitFailure_ = "waitpid: " + describe(errno);
+    const std::optional<bool> ended = exited();
+    if (!ended) {
       pid_ = -1;  // gone, or never ours to wait for: nothing left to end
       return kWaitFailed;
     }
+    if (*ended) break;
     if (std::chrono::steady_clock::now() >= deadline) return kStillRunning;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  // The host is a zombie, so its group's id is still ours: end what it left running there.
+  ::kill(-pid_, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
   pid_ = -1;
-  if (errorReader_.joinable()) errorReader_.join();  // the host's stderr is closed now
+  stopReadingErrors();
   return statusOf(status);
+}
+
+std::optional<bool> HostProcess::exited() {
+  for (;;) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+      return info.si_pid == pid_;
+    }
+    if (errno == EINTR) continue;
+    waitFailure_ = "waitpid: " + describe(errno);
+    return std::nullopt;
+  }
 }
 
 int HostProcess::terminate(std::chrono::milliseconds grace) {
   if (pid_ <= 0) return wait(grace);
-  ::kill(pid_, SIGTERM);
+  ::kill(-pid_, SIGTERM);
   const int status = wait(grace);
   if (status != kStillRunning) return status;
-  ::kill(pid_, SIGKILL);
+  ::kill(-pid_, SIGKILL);
   return wait(std::chrono::seconds(5));
 }
 

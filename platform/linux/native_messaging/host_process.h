@@ -1,11 +1,14 @@
 // A native-messaging host as a child process on pipes, driven the way a
 // browser drives it: frames to its stdin, frames from its stdout, its stderr
-// collected all along (so a chatty host never blocks). Every wait is bounded.
+// collected all along (so a chatty host never blocks). The host runs in a
+// process group of its own, which is ended with it. Every wait is bounded,
+// also when a process the host started keeps its pipes open.
 // For ostrela-native-client, deployment checks and the tests.
 #pragma once
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -56,16 +59,22 @@ class HostProcess {
 
   // Waits for the exit: the exit status, 128 + signal, kStillRunning after
   // `timeout`, or kWaitFailed when waitpid fails (waitFailure() says why).
+  // Once the host has exited, what is left of its process group is killed.
   int wait(std::chrono::milliseconds timeout);
-  // Ends the host: SIGTERM, then SIGKILL after `grace`. Returns as wait() does.
+  // Whether the host has exited, without reaping it; nothing when it cannot be learnt.
+  std::optional<bool> exited();
+  // Ends the host's process group: SIGTERM, then SIGKILL after `grace`. Returns as wait() does.
   int terminate(std::chrono::milliseconds grace);
   const std::string& waitFailure() const { return waitFailure_; }
 
   // The running child's peak resident memory so far (VmHWM), in KiB; 0 once it has exited.
   long peakMemoryKiB() const;
   pid_t pid() const { return pid_; }
-  // Everything the host wrote to stderr (all of it once wait() has returned a status).
+  // Everything the host wrote to stderr (all of it once wait() has returned a
+  // status, unless a process outside its group still holds stderr).
   std::string errorOutput();
+  int inputDescriptor() const { return input_.get(); }
+  int outputDescriptor() const { return output_.get(); }
 
  private:
   pid_t pid_ = -1;
@@ -73,6 +82,8 @@ class HostProcess {
   std::string waitFailure_;
   FileDescriptor input_;
   FileDescriptor output_;
+  void stopReadingErrors();
+  std::atomic<bool> hostGone_{false};
   std::thread errorReader_;
   std::mutex errorMutex_;
   std::string errorText_;  // guarded by errorMutex_

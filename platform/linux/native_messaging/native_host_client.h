@@ -16,9 +16,16 @@ struct InstalledHost {
   std::filesystem::path executable;
 };
 
-// The first manifest for `hostName` that names an executable, in the folders
-// of Chromium, Google Chrome and Firefox (each browser's per-user folder first).
+// The first valid manifest for `hostName` in the folders of the browser table
+// (each browser's per-user folder first; as root, the system folders only).
 std::optional<InstalledHost> findInstalledHost(std::string_view hostName);
+
+// Run as root, a host is started only from a manifest and an executable that
+// root alone can have written (each file and every folder above it root's and
+// writable by root only, as forced preferences are checked): why not, or
+// nothing when it may be started (always nothing for other accounts).
+std::optional<std::string> whyRootMayNotStart(const std::filesystem::path& manifest,
+                                              const std::filesystem::path& executable);
 
 // Long enough for the relay's longest budget (10 s) and a slow start.
 inline constexpr std::chrono::milliseconds kDefaultHostTimeout{15000};
@@ -30,10 +37,13 @@ struct HostSession {
   std::string errorOutput;           // everything the host wrote to stderr
 };
 
-// Starts `executable` with `arguments`, writes one frame per body, closes its
-// input, and reads replies until it closes its output and exits. A host that
-// has not done so within `timeout` is ended (SIGTERM, then SIGKILL) and the
-// failure says so; so does every other fault (start, wait, an oversized reply).
+// Starts `executable` with `arguments` in a process group of its own, writes
+// one frame per body, closes its input, and reads replies until it closes its
+// output and exits; what it leaves running in its group is then ended. A host
+// that has not exited within `timeout` is ended with its group (SIGTERM, then
+// SIGKILL) and the failure says so; so does every other fault (start, wait, an
+// oversized reply, output held open by a process outside the group). No read
+// or write waits past the timeout.
 HostSession runHost(const std::filesystem::path& executable,
                     const std::vector<std::string>& arguments,
                     const std::vector<std::string>& frameBodies,

@@ -83,10 +83,27 @@ TEST_F(BrowserRegistrationsTest, SettingsPageNamesTheExtensionOnlyWhenItIsUnambi
       const char* origins :
       {R"(["chrome-extension://abcdefghijklmnopabcdefghijklmnop/", "chrome-extension://pppppppppppppppppppppppppppppppp/"])",
        R"(["chrome-extension://ABCDEFGHIJKLMNOPABCDEFGHIJKLMNOP/"])",
-       R"(["chrome-extension://abc/"])", R"(["https://example.com/"])"}) {
+       R"(["chrome-extension://abc/"])"}) {
     desktop_.registerHost(file, "com.ostrela.ldap_host",
                           std::string("\"allowed_origins\": ") + origins);
     EXPECT_EQ(registered(), "Chromium chrome://extensions/") << origins;
+  }
+}
+
+// Each browser of the table, alone on a desktop, with a manifest in its per-user folder.
+TEST_F(BrowserRegistrationsTest, EachBrowserOfTheTableIsFoundByItsProgramAndFolder) {
+  for (const Browser& browser : browserTable()) {
+    FakeDesktop desktop;
+    desktop.install(browser.executables.back());
+    const auto base = browser.userFolderBase == UserFolderBase::configHome ? "config/" : "home/";
+    const bool firefox = browser.family == BrowserFamily::firefox;
+    desktop.registerHost(
+        base + browser.userManifestFolder + "/com.ostrela.ldap_host.json", "com.ostrela.ldap_host",
+        firefox ? R"("allowed_extensions": ["ostrela@example.com"])"
+                : std::string("\"allowed_origins\": [\"") + kExtensionOrigin + "\"]");
+    EXPECT_EQ(describe(findRegisteredBrowser(desktop.environment(), kHosts)),
+              browser.name + " " + browser.extensionsPage +
+                  (firefox ? "" : "?id=abcdefghijklmnopabcdefghijklmnop"));
   }
 }
 
