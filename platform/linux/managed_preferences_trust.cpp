@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <deque>
+#include <system_error>
 #include <vector>
 
 #include "platform/linux/file_descriptor.h"
@@ -171,6 +172,13 @@ ManagedPreferencesRead readManagedPreferences(const std::filesystem::path& file,
   Opening opening = openManagedFile(file, checkOwnership);
   if (!opening.fd.valid()) return {std::nullopt, std::move(opening.untrusted)};
   return {readPreferenceDescriptor(opening.fd.get()), std::nullopt};
+}
+
+std::optional<std::string> whyManagedFileIsUntrusted(const std::filesystem::path& file) {
+  Opening opening = openManagedFile(file, true);
+  if (opening.fd.valid()) return std::nullopt;
+  if (opening.untrusted) return std::move(opening.untrusted);
+  return std::error_code(opening.error, std::generic_category()).message();
 }
 
 }  // namespace ostrela::linux_platform

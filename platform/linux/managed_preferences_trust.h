@@ -40,4 +40,9 @@ struct ManagedPreferencesRead {
 ManagedPreferencesRead readManagedPreferences(const std::filesystem::path& file,
                                               bool checkOwnership = true);
 
+// The same walk for any file root is to trust (a manifest it reads, a program
+// it starts): nothing when the file meets the rule, else why not (a missing
+// file too, with the system's reason).
+std::optional<std::string> whyManagedFileIsUntrusted(const std::filesystem::path& file);
+
 }  // namespace ostrela::linux_platform
