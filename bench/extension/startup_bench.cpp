@@ -3,7 +3,8 @@
 // interleaved, the time from spawn to the reply frame of OstrelaExtension and
 // of minimal C programs doing the same job (linked statically and
 // dynamically); then replies per second on one
-// long-lived connection (runtime.connectNative) and peak memory.
+// long-lived connection (runtime.connectNative) and peak memory. Given another
+// build of OstrelaExtension, compares the two builds' cold starts instead.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -82,6 +83,20 @@ void compare(const char* what, const std::string& staticBaseline,
               mine.median() / dynamic.median());
 }
 
+// This build against another build of OstrelaExtension, interleaved: what a
+// change costs at a cold start.
+void compareBuilds(const char* what, const std::string& other, const std::string& message,
+                   const std::vector<std::string>& env, int runs) {
+  Runs theirs, mine;
+  for (int i = 0; i < runs; ++i) {
+    theirs.add(coldStart(other, message, env));
+    mine.add(coldStart(OSTRELA_EXTENSION_PATH, message, env));
+  }
+  std::printf("%-18s %7.3f %7.3f | %7.3f %7.3f | %5.3fx\n", what, theirs.median(),
+              percentile(theirs.milliseconds, 0.9), mine.median(),
+              percentile(mine.milliseconds, 0.9), mine.median() / theirs.median());
+}
+
 void throughput(const char* what, const std::string& program, const std::string& message,
                 const std::vector<std::string>& env, int count) {
   HostProcess host(program, {"chrome-extension://benchmark/"}, env);
@@ -107,6 +122,8 @@ void throughput(const char* what, const std::string& program, const std::string&
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
+  // With a second argument, only this build against that one.
+  const std::string other = argc > 2 ? argv[2] : "";
   TemporaryDirectory folder;
   // Forced values come from the installed folder only; where it has no file, that costs one lookup.
   folder.write(
@@ -118,6 +135,14 @@ int main(int argc, char** argv) {
   agent.keepRecords(false);
   agent.answer(AgentAnswer::json(200, R"({"ok":true,"token":"abc"})"));
 
+  if (!other.empty()) {
+    std::printf("Cold start to the reply frame, %d runs each, interleaved (ms)\n", runs);
+    std::printf("%-18s %7s %7s | %7s %7s | %6s\n", "", "other", "other90", "this", "this90",
+                "ratio");
+    compareBuilds("getManagedConfig", other, kConfigMessage, env, runs);
+    compareBuilds("relayed getToken", other, kRelayMessage, env, runs);
+    return 0;
+  }
   std::printf("Cold start to the reply frame, %d runs each, interleaved (ms; peak memory KiB)\n",
               runs);
   std::printf("%-18s %7s %6s | %7s %6s | %7s %7s %6s | %6s %6s\n", "", "C stat", "KiB", "C dyn",
