@@ -37,17 +37,20 @@ int kernelLandlockAbi();
 // Whether the running kernel takes a seccomp filter that answers with an errno.
 bool kernelTakesSeccompFilters();
 
+// Landlock as far as the running kernel offers it.
+inline constexpr int kKernelsLandlockAbi = 1 << 30;
+
 // Confines the process for good: no new privileges, not dumpable (so other
 // processes of the account can neither attach to it nor read its memory; the
 // price is that it leaves no core dump), Landlock with the rules of `policy`
-// as far as `landlockAbi` goes (never beyond the kernel's), then the system
-// call filter (system_call_filter.h) on every thread. A step the kernel does
-// not offer is left out; the process runs on either way.
+// as far as ABI `landlockAbi` goes (never beyond the kernel's), then the
+// system call filter (system_call_filter.h) on every thread. A step the
+// kernel does not offer is left out; the process runs on either way.
 //
 // Landlock binds the calling thread and the threads it starts afterwards
 // only: call it before the process starts any thread.
 ConfinementLevel confineProcess(const ConfinementPolicy& policy,
-                                int landlockAbi = kernelLandlockAbi());
+                                int landlockAbi = kKernelsLandlockAbi);
 
 // "Landlock ABI 7 (files and TCP), seccomp filter", "no Landlock, seccomp filter", ...
 std::string describeConfinement(const ConfinementLevel& level);

@@ -20,6 +20,6 @@ ConfinementPolicy extensionConfinementPolicy(const FilePreferenceStores& stores)
 // at debug level which level is in force. On the main thread, before any other
 // thread starts and before the first message is read.
 ConfinementLevel confineExtensionProcess(const FilePreferenceStores& stores, const Logger& logger,
-                                         int landlockAbi = kernelLandlockAbi());
+                                         int landlockAbi = kKernelsLandlockAbi);
 
 }  // namespace ostrela::linux_platform
