@@ -1,7 +1,6 @@
 #include "platform/linux/landlock_rules.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -21,16 +20,15 @@ std::uint64_t fileAccessesOf(int abi) {
   return handled;
 }
 
-// Read access beneath `path` (a folder) or to it (a file), through `opened`.
-// A path that is not there gets no rule: there is nothing to read.
-bool addReadRule(int ruleset, const std::filesystem::path& path,
+// Read access beneath a folder (`folder`) or to a file, through `opened`. A
+// path that is not there, or not a folder where one is meant, gets no rule:
+// there is nothing to read.
+bool addReadRule(int ruleset, const std::filesystem::path& path, bool folder,
                  std::vector<FileDescriptor>& opened) {
-  FileDescriptor fd(::open(path.c_str(), O_PATH | O_CLOEXEC));
-  struct stat info {};
-  if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return true;
+  FileDescriptor fd(::open(path.c_str(), O_PATH | O_CLOEXEC | (folder ? O_DIRECTORY : 0)));
+  if (!fd.valid()) return true;
   landlock_path_beneath_attr rule{};
-  rule.allowed_access = LANDLOCK_ACCESS_FS_READ_FILE;
-  if (S_ISDIR(info.st_mode)) rule.allowed_access |= LANDLOCK_ACCESS_FS_READ_DIR;
+  rule.allowed_access = LANDLOCK_ACCESS_FS_READ_FILE | (folder ? LANDLOCK_ACCESS_FS_READ_DIR : 0);
   rule.parent_fd = fd.get();
   opened.push_back(std::move(fd));
   return ::syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
@@ -54,9 +52,11 @@ int restrictWithLandlock(const ConfinementPolicy& policy, int abi) {
   bool added = true;
   std::vector<FileDescriptor> opened;
   for (const auto& folder : policy.readableFolders) {
-    added &= addReadRule(ruleset.get(), folder, opened);
+    added &= addReadRule(ruleset.get(), folder, true, opened);
   }
-  for (const auto& file : policy.readableFiles) added &= addReadRule(ruleset.get(), file, opened);
+  for (const auto& file : policy.readableFiles) {
+    added &= addReadRule(ruleset.get(), file, false, opened);
+  }
   if (abi >= 4 && policy.connectPort) {
     landlock::NetPortAttr port{landlock::kAccessNetConnectTcp, *policy.connectPort};
     added &= ::syscall(SYS_landlock_add_rule, ruleset.get(), landlock::kRuleNetPort, &port, 0) == 0;

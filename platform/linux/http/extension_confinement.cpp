@@ -15,8 +15,10 @@ ConfinementPolicy extensionConfinementPolicy(const FilePreferenceStores& stores)
                             "/proc/self/net"};
   // A forced file may be a link to a file elsewhere; whether to trust it is judged when read.
   std::error_code ec;
-  if (auto target = std::filesystem::canonical(managedFile, ec); !ec) {
-    policy.readableFiles.push_back(std::move(target));
+  if (std::filesystem::is_symlink(managedFile, ec)) {
+    if (auto target = std::filesystem::canonical(managedFile, ec); !ec) {
+      policy.readableFiles.push_back(std::move(target));
+    }
   }
   // glibc reads the time zone at the first time stamp, although UTC stamps need
   // nothing from it: a refusal would put a denial in the audit log at every start.
