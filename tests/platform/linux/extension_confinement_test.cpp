@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/personality.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
@@ -225,8 +226,8 @@ TEST_F(ExtensionConfinement, StartsNoProgramAndReachesIntoNoOtherProcess) {
 }
 
 // Every call of the filter's list, each with arguments that are all -1 (bad
-// pointers and descriptors, unknown commands): EPERM from the filter, never
-// the call's own answer.
+// pointers and descriptors, unknown commands), and TIOCSTI on no descriptor:
+// EPERM from the filter, never the call's own answer.
 TEST_F(ExtensionConfinement, EveryListedSystemCallIsRefused) {
   constexpr long kListed[] = {SYS_execve,
                               SYS_execveat,
@@ -272,8 +273,9 @@ TEST_F(ExtensionConfinement, EveryListedSystemCallIsRefused) {
   for (const long number : kListed) {
     probes.push_back([number] { return errnoOf(::syscall(number, -1, -1, -1, -1, -1, -1)); });
   }
+  probes.push_back([] { return errnoOf(::ioctl(-1, TIOCSTI, "x")); });
   probes.push_back([] { return errnoOf(::syscall(SYS_clone3, nullptr, 0)); });
-  std::vector<int> expected(std::size(kListed), EPERM);
+  std::vector<int> expected(std::size(kListed) + 1, EPERM);
   expected.push_back(ENOSYS);
   EXPECT_EQ(inConfinedChild(probes), expected);
 }
