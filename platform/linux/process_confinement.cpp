@@ -31,7 +31,7 @@ ConfinementLevel confineProcess(const ConfinementPolicy& policy, int landlockAbi
   if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return level;
   ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   level.landlockAbi = restrictWithLandlock(policy, std::min(landlockAbi, kernelLandlockAbi()));
-  level.networkRules = level.landlockAbi >= 4 && policy.connectPort.has_value();
+  level.networkRules = level.landlockAbi >= 4;
   level.seccomp = installSystemCallFilter();
   return level;
 }
