@@ -5,10 +5,12 @@
 
 #include "doctor/agent_checks.h"
 #include "doctor/app_group_checks.h"
+#include "doctor/confinement_check.h"
 #include "doctor/policy_checks.h"
 #include "doctor/registration_checks.h"
 #include "platform/linux/doctor/machine_facts.h"
 #include "platform/linux/managed_preferences_trust.h"
+#include "platform/linux/process_confinement.h"
 #include "shared/bundle_identifiers.h"
 
 namespace {
@@ -78,6 +80,8 @@ int main(int argc, char** argv) {
       linux_platform::appGroupFacts(linux_platform::XdgDirectories::fromEnvironment()),
       hostPolicy.untrustedReason ? std::nullopt : hostPolicy.contents, report);
   doctor::checkAgent(linux_platform::agentFacts(relay, relayHost, relayArguments), report);
+  doctor::checkConfinement(
+      {linux_platform::kernelLandlockAbi(), linux_platform::kernelTakesSeccompFilters()}, report);
 
   std::cout << (json ? doctor::reportJson(report) + "\n" : doctor::checklistText(report));
   return report.everythingNeededWorks() ? 0 : 1;

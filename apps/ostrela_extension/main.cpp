@@ -9,6 +9,7 @@
 #include "extension/relay/agent_url.h"
 #include "extension/safari_web_extension_handler.h"
 #include "platform/linux/file_preference_stores.h"
+#include "platform/linux/http/extension_confinement.h"
 #include "platform/linux/http/shared_agent_relay.h"
 #include "platform/linux/native_messaging/native_messaging_host.h"
 #include "platform/linux/native_messaging/pooled_agent_relay_tasks.h"
@@ -28,6 +29,9 @@ int main() {
   const auto stores = std::make_shared<const FilePreferenceStores>(
       XdgDirectories::fromEnvironment(), ManagedPreferencesSource{.logger = &extensionLogger()},
       extensionBundleIdentifier);
+  // From here on it reads its preference folders and connects to the agent, nothing more;
+  // before the first frame and before the pool's first thread, which inherits the lock.
+  confineExtensionProcess(*stores, extensionLogger());
   // The agent at its fixed address; built by the first relayed message.
   const SharedAgentRelay relay(agentBaseURL(), stores);
   PooledAgentRelayTasks relayTasks([&relay]() -> const AgentRelay& { return relay.get(); },

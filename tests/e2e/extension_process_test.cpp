@@ -295,6 +295,32 @@ TEST_F(ExtensionProcess, TenThousandMessagesOnOneConnectionEachGetOneReply) {
               threadsEarly, threadsLate);
 }
 
+// The lock of every thread, seen from outside between two messages: the relay
+// has started the pool's thread by then. The rights it removes are tested in
+// extension_confinement_test.cpp.
+TEST_F(ExtensionProcess, ConfinedOnEveryThreadBetweenMessages) {
+  TestAgent agent(47653);
+  auto host = start();
+  host->writeFrame(relayed("getToken", "1"));
+  EXPECT_EQ(idAndError(host->readFrame(5s).value_or("{}")).second, "<none>");
+  const auto tasks = std::filesystem::path("/proc") / std::to_string(host->pid()) / "task";
+  int threads = 0;
+  for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+    std::ifstream status(task.path() / "status");
+    std::set<std::string> lines;
+    for (std::string line; std::getline(status, line);) lines.insert(line);
+    EXPECT_TRUE(lines.count("NoNewPrivs:\t1")) << task.path();
+    EXPECT_TRUE(lines.count("Seccomp:\t2")) << task.path();
+    ++threads;
+  }
+  EXPECT_GE(threads, 2);
+  host->writeFrame(R"({"type":"getManagedConfig","id":2})");
+  EXPECT_EQ(host->readFrame(5s).value_or("<none>"), R"({"ok":true,"config":{},"id":2})");
+  host->closeInput();
+  EXPECT_EQ(host->wait(5s), 0);
+  EXPECT_NE(host->errorOutput().find("debug: Confined: "), std::string::npos);
+}
+
 TEST_F(ExtensionProcess, ForcedValuesOnlyFromRootsFilesInTheInstalledFolder) {
   if (!canMountManagedPreferences()) GTEST_SKIP() << "needs root for a private mount namespace";
   const std::filesystem::path managed = folder.path() / "managed";

@@ -199,6 +199,10 @@ bool isAcceptableAgentAccount(uid_t account) {
   return account == 0 || account == ::geteuid() || account == serviceAccount();
 }
 
+void lookUpAgentServiceAccount() {
+  serviceAccount();
+}
+
 std::optional<uid_t> accountInPasswd(std::string_view passwd, std::string_view name) {
   // name:password:uid:gid:gecos:home:shell
   while (!passwd.empty()) {

@@ -36,6 +36,9 @@ std::optional<uid_t> listenerAccountFromProc(const TcpEndpoint& local, const Tcp
 // Root, the account this process runs as, or the agent's service account named
 // when the program was built (OSTRELA_AGENT_ACCOUNT; none by default).
 bool isAcceptableAgentAccount(uid_t account);
+// Reads that account from /etc/passwd now, for a process that will not be
+// able to read the file later (process_confinement.h).
+void lookUpAgentServiceAccount();
 
 // The uid of `name` in the text of a passwd file. Read directly, not through
 // NSS, so that a static executable needs no NSS modules.

@@ -1,5 +1,7 @@
 #include "platform/linux/http/worker_pool.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <boost/asio/co_spawn.hpp>
@@ -37,9 +39,17 @@ class LazyPool {
   std::size_t threads() const { return threads_.load(std::memory_order_acquire); }
 
  private:
-  // Read when a thread is about to start, not at process start (it reads /sys).
+  // The processors this process may run on, asked of the kernel when a second
+  // thread is about to start. Not std::thread::hardware_concurrency(): glibc
+  // reads it from /sys or /proc, which the confined extension may not read.
   static std::size_t maxThreads() {
-    static const std::size_t cores = std::max<std::size_t>(2, std::thread::hardware_concurrency());
+    static const std::size_t cores = [] {
+      cpu_set_t allowed;
+      CPU_ZERO(&allowed);
+      const int count =
+          ::sched_getaffinity(0, sizeof allowed, &allowed) == 0 ? CPU_COUNT(&allowed) : 0;
+      return std::max<std::size_t>(2, static_cast<std::size_t>(count));
+    }();
     return cores;
   }
   std::atomic<std::size_t> tasks_{0};

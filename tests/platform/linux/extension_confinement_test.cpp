@@ -1,0 +1,306 @@
+// OstrelaExtension's lock, right by right, on the production policy: each
+// case forks a child that confines itself as main does, tries what a flaw in
+// the process might try, and reports the errno of each attempt.
+#include "platform/linux/http/extension_confinement.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/personality.h>
+#include <sys/prctl.h>
+#include <sys/ptrace.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+#include <thread>
+
+#include "extension/relay/agent_url.h"
+#include "platform/linux/file_descriptor.h"
+#include "platform/linux/http/listener_account.h"
+#include "platform/linux/landlock_abi.h"
+#include "platform/linux/process_loggers.h"
+#include "shared/managed_configuration_key.h"
+#include "tests/support/temporary_directory.h"
+#include "tests/support/test_agent.h"
+
+namespace ostrela::testing {
+namespace {
+
+using namespace linux_platform;
+
+// 0 when `result` says the call worked, else its errno.
+int errnoOf(long result) {
+  return result >= 0 ? 0 : errno;
+}
+
+int readFile(const std::filesystem::path& path) {
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  char byte;
+  return fd.valid() ? errnoOf(::read(fd.get(), &byte, 1)) : errno;
+}
+
+int connectTo(std::uint16_t port) {
+  const FileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return fd.valid()
+             ? errnoOf(::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address))
+             : errno;
+}
+
+using Probe = std::function<int()>;
+
+class ExtensionConfinement : public ::testing::Test {
+ protected:
+  ExtensionConfinement() {
+    ownFile = folder.write(stores.ownFile().lexically_relative(folder.path()), "{}");
+    suiteFile = folder.write(stores.suiteFile(appGroupSuiteName).lexically_relative(folder.path()),
+                             R"({"agentRelaySecret":"s"})");
+    managedFile = folder.write(stores.managedFile().lexically_relative(folder.path()), "{}");
+    outside = folder.write("outside.json", "{}");
+  }
+
+  // The errno of each probe, run in order in a child confined as main does it.
+  std::vector<int> inConfinedChild(const std::vector<Probe>& probes,
+                                   int landlockAbi = kKernelsLandlockAbi) const {
+    int results[2];
+    EXPECT_EQ(::pipe2(results, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      confineExtensionProcess(stores, extensionLogger(), landlockAbi);
+      for (const Probe& probe : probes) {
+        const int error = probe();
+        if (::write(results[1], &error, sizeof error) != sizeof error) ::_exit(1);
+      }
+      ::_exit(0);
+    }
+    ::close(results[1]);
+    std::vector<int> errors;
+    for (int error = 0; ::read(results[0], &error, sizeof error) == sizeof error;) {
+      errors.push_back(error);
+    }
+    ::close(results[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    return errors;
+  }
+
+  TemporaryDirectory folder;
+  FilePreferenceStores stores{{folder.path() / "home"}, {folder.path() / "managed", false}, "d"};
+  std::filesystem::path ownFile, suiteFile, managedFile, outside;
+};
+
+// A process that waits to be killed: something to attach to or signal.
+class Sibling {
+ public:
+  Sibling() : pid_(::fork()) {
+    if (pid_ == 0) {
+      ::pause();
+      ::_exit(0);
+    }
+  }
+  ~Sibling() {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_;
+};
+
+TEST_F(ExtensionConfinement, ReadsThePreferenceFoldersAndNothingElse) {
+  if (kernelLandlockAbi() == 0) GTEST_SKIP() << "this kernel has no Landlock";
+  EXPECT_EQ(
+      inConfinedChild({[&] { return readFile(ownFile); }, [&] { return readFile(suiteFile); },
+                       [&] { return readFile(managedFile); }, [&] { return readFile(outside); },
+                       [&] { return readFile("/etc/passwd"); },
+                       [&] { return errnoOf(::open(folder.path().c_str(), O_RDONLY)); }}),
+      (std::vector<int>{0, 0, 0, EACCES, EACCES, EACCES}));
+}
+
+TEST_F(ExtensionConfinement, WritesNothingEvenInThePreferenceFolders) {
+  if (kernelLandlockAbi() == 0) GTEST_SKIP() << "this kernel has no Landlock";
+  const auto suiteFolder = suiteFile.parent_path();
+  EXPECT_EQ(inConfinedChild({
+                [&] { return errnoOf(::open(suiteFile.c_str(), O_WRONLY)); },
+                [&] { return errnoOf(::open((suiteFolder / "new").c_str(), O_CREAT | O_WRONLY)); },
+                [&] { return errnoOf(::mkdir((suiteFolder / "folder").c_str(), 0700)); },
+                [&] { return errnoOf(::unlink(ownFile.c_str())); },
+            }),
+            (std::vector<int>{EACCES, EACCES, EACCES, EACCES}));
+  EXPECT_TRUE(std::filesystem::exists(ownFile));
+}
+
+TEST_F(ExtensionConfinement, ConnectsOnlyToTheAgentsPort) {
+  if (kernelLandlockAbi() < 4) {
+    GTEST_SKIP() << "Landlock ABI " << kernelLandlockAbi() << " has no network rules (needs 4)";
+  }
+  TestAgent agent(kAgentPort);
+  TestAgent other;
+  EXPECT_EQ(inConfinedChild(
+                {[&] { return connectTo(kAgentPort); }, [&] { return connectTo(other.port()); },
+                 [&] {
+                   const FileDescriptor fd(::socket(AF_INET, SOCK_STREAM, 0));
+                   sockaddr_in any{};
+                   any.sin_family = AF_INET;
+                   return errnoOf(::bind(fd.get(), reinterpret_cast<sockaddr*>(&any), sizeof any));
+                 }}),
+            (std::vector<int>{0, EACCES, EACCES}));
+}
+
+// What the relay's listener check, the journal sink and nothing else need.
+TEST_F(ExtensionConfinement, OpensOnlyTheSocketsItUses) {
+  TestAgent agent(kAgentPort);
+  const auto listenerCheck = [](bool fallback) {
+    const FileDescriptor fd(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kAgentPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      return errno;
+    }
+    if (!fallback) return whyAgentListenerIsRefused(fd.get()) ? -1 : 0;
+    return listenerAccountFromProc(*localEndpoint(fd.get()), *peerEndpoint(fd.get())) == ::geteuid()
+               ? 0
+               : -1;
+  };
+  EXPECT_EQ(inConfinedChild({
+                [&] { return listenerCheck(false); },
+                [&] { return listenerCheck(true); },
+                [] { return errnoOf(FileDescriptor(::socket(AF_UNIX, SOCK_DGRAM, 0)).get()); },
+                [] { return errnoOf(::socket(AF_UNIX, SOCK_STREAM, 0)); },
+                [] { return errnoOf(::socket(AF_INET, SOCK_DGRAM, 0)); },
+                [] { return errnoOf(::socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6)); },
+                [] { return errnoOf(::socket(AF_NETLINK, SOCK_RAW, 0 /* NETLINK_ROUTE */)); },
+                [] { return errnoOf(::socket(AF_PACKET, SOCK_RAW, 0)); },
+            }),
+            (std::vector<int>{0, 0, 0, EPERM, EPERM, EPERM, EPERM, EPERM}));
+}
+
+TEST_F(ExtensionConfinement, StartsNoProgramAndReachesIntoNoOtherProcess) {
+  Sibling sibling;
+  // Where this test may attach to a sibling at all, only the lock can refuse it.
+  const bool mayAttach = ::ptrace(PTRACE_ATTACH, sibling.pid(), nullptr, nullptr) == 0;
+  if (mayAttach) {
+    ::waitpid(sibling.pid(), nullptr, 0);
+    ::ptrace(PTRACE_DETACH, sibling.pid(), nullptr, nullptr);
+  }
+  char buffer[8];
+  iovec local{buffer, sizeof buffer};
+  iovec remote{buffer, sizeof buffer};
+  const auto results = inConfinedChild({
+      [] {
+        char* const arguments[] = {const_cast<char*>("/bin/true"), nullptr};
+        return errnoOf(::execve("/bin/true", arguments, environ));
+      },
+      [&] { return errnoOf(::ptrace(PTRACE_ATTACH, sibling.pid(), nullptr, nullptr)); },
+      [&] { return errnoOf(::process_vm_readv(sibling.pid(), &local, 1, &remote, 1, 0)); },
+      [] { return errnoOf(::unshare(CLONE_NEWUSER)); },
+      [] { return errnoOf(::syscall(SYS_clone, CLONE_NEWUSER | SIGCHLD, nullptr, nullptr)); },
+      [] { return errnoOf(::personality(0xffffffff)); },
+      [] { return errnoOf(::syscall(0x40000000 | SYS_getpid)); },  // the same call, as x32
+      [] { return ::prctl(PR_GET_DUMPABLE) == 0 ? 0 : -1; },
+      [] {
+        // Threads still start: glibc falls back from clone3 to clone.
+        std::thread thread([] {});
+        thread.join();
+        return 0;
+      },
+  });
+  EXPECT_EQ(results, (std::vector<int>{EPERM, EPERM, EPERM, EPERM, EPERM, EPERM, EPERM, 0, 0}));
+  if (!mayAttach) std::printf("ptrace was refused before the lock too: its row proves less\n");
+}
+
+// Every call of the filter's list, each with arguments that are all -1 (bad
+// pointers and descriptors, unknown commands), and TIOCSTI on no descriptor:
+// EPERM from the filter, never the call's own answer.
+TEST_F(ExtensionConfinement, EveryListedSystemCallIsRefused) {
+  constexpr long kListed[] = {SYS_execve,
+                              SYS_execveat,
+                              SYS_ptrace,
+                              SYS_process_vm_readv,
+                              SYS_process_vm_writev,
+                              SYS_process_madvise,
+                              SYS_pidfd_getfd,
+                              SYS_kcmp,
+                              SYS_mount,
+                              SYS_umount2,
+                              SYS_pivot_root,
+                              SYS_chroot,
+                              SYS_open_tree,
+                              SYS_move_mount,
+                              SYS_fsopen,
+                              SYS_fsconfig,
+                              SYS_fsmount,
+                              SYS_fspick,
+                              SYS_mount_setattr,
+                              SYS_bpf,
+                              SYS_perf_event_open,
+                              SYS_userfaultfd,
+                              SYS_io_uring_setup,
+                              SYS_io_uring_enter,
+                              SYS_io_uring_register,
+                              SYS_keyctl,
+                              SYS_add_key,
+                              SYS_request_key,
+                              SYS_personality,
+                              SYS_unshare,
+                              SYS_setns,
+                              SYS_init_module,
+                              SYS_finit_module,
+                              SYS_delete_module,
+                              SYS_kexec_load,
+                              SYS_kexec_file_load,
+                              SYS_reboot,
+                              SYS_swapon,
+                              SYS_swapoff,
+                              SYS_acct};
+  std::vector<Probe> probes;
+  for (const long number : kListed) {
+    probes.push_back([number] { return errnoOf(::syscall(number, -1, -1, -1, -1, -1, -1)); });
+  }
+  probes.push_back([] { return errnoOf(::ioctl(-1, TIOCSTI, "x")); });
+  probes.push_back([] { return errnoOf(::syscall(SYS_clone3, nullptr, 0)); });
+  std::vector<int> expected(std::size(kListed) + 1, EPERM);
+  expected.push_back(ENOSYS);
+  EXPECT_EQ(inConfinedChild(probes), expected);
+}
+
+TEST_F(ExtensionConfinement, SignalsNoProcessOutsideItself) {
+  if (kernelLandlockAbi() < 6) {
+    GTEST_SKIP() << "Landlock ABI " << kernelLandlockAbi() << " has no signal scope (needs 6)";
+  }
+  Sibling sibling;
+  EXPECT_EQ(inConfinedChild({[&] { return errnoOf(::kill(sibling.pid(), SIGTERM)); },
+                             [] { return errnoOf(::kill(::getpid(), 0)); }}),
+            (std::vector<int>{EPERM, 0}));
+}
+
+// Debian 12's kernel offers ABI 2: files only. Asked for no more than that, the
+// file rules hold and TCP is left as it was.
+TEST_F(ExtensionConfinement, AtAbiTwoTheFileRulesStillHold) {
+  if (kernelLandlockAbi() < 2) GTEST_SKIP() << "this kernel's Landlock is older than ABI 2";
+  TestAgent other;
+  EXPECT_EQ(inConfinedChild({[&] { return readFile(suiteFile); }, [&] { return readFile(outside); },
+                             [&] { return errnoOf(::open(suiteFile.c_str(), O_WRONLY)); },
+                             [&] { return connectTo(other.port()); }},
+                            2),
+            (std::vector<int>{0, EACCES, EACCES, 0}));
+}
+
+}  // namespace
+}  // namespace ostrela::testing
