@@ -2,6 +2,8 @@
 // the copy through its own domain, as the two processes do.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -23,6 +25,10 @@ using linux_platform::ManagedPreferencesSource;
 using linux_platform::XdgDirectories;
 using ::testing::ElementsAre;
 
+const std::string kUnavailableLine =
+    "Managed configuration not published: the App Group "
+    "K7W2RQ9D4F.group.com.ostrela.safari-extension is unavailable";
+
 class FilePublicationTest : public ::testing::Test {
  protected:
   XdgDirectories directories() const { return {temp_.path() / "home"}; }
@@ -41,6 +47,17 @@ class FilePublicationTest : public ::testing::Test {
     const FilePreferenceStores stores = hostStores();
     return publishManagedConfiguration(stores.standardUserDefaults(),
                                        stores.suiteForWriting(appGroupSuiteName), logger_);
+  }
+
+  std::string suiteText() const {
+    std::ifstream in(kSuiteFile);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // The lines logged since `before` of them.
+  std::vector<std::string> linesSince(std::size_t before) const {
+    std::vector<std::string> lines = sink_.messages();
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(before));
+    return lines;
   }
 
   testing::TemporaryDirectory temp_;
@@ -89,14 +106,36 @@ TEST_F(FilePublicationTest, AStoreThatCannotBeReadOrLockedIsLeftUntouched) {
     }
     const std::size_t before = sink_.messages().size();
     launch();
-    std::vector<std::string> lines = sink_.messages();
-    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(before));
-    std::ifstream in(file);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.contents) << c.reason;
-    EXPECT_THAT(lines, ElementsAre("Cannot use the App Group store: " + c.reason,
-                                   "Managed configuration not published: the App Group "
-                                   "K7W2RQ9D4F.group.com.ostrela.safari-extension is unavailable"));
+    EXPECT_EQ(suiteText(), c.contents) << c.reason;
+    EXPECT_THAT(linesSince(before),
+                ElementsAre("Cannot use the App Group store: " + c.reason, kUnavailableLine));
   }
+}
+
+// The old file holds as many keys as the new publication, so only the write's own
+// result can tell. A 64 KiB tmpfs, filled, in a private mount namespace.
+TEST_F(FilePublicationTest, AWriteThatFailsForWantOfSpaceIsReportedAndLeavesTheOldFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
+  ASSERT_EQ(::unshare(CLONE_NEWNS), 0);
+  ASSERT_EQ(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+  const std::filesystem::path folder = kSuiteFile.parent_path();
+  std::filesystem::create_directories(folder);
+  ASSERT_EQ(::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k,mode=0700"), 0);
+  const std::string old = R"({"organizationName":"Old","machineId":"m-0","agentRelaySecret":"s"})";
+  temp_.write(kSuiteFile, old);
+  {
+    std::ofstream filler(folder / "filler");
+    const std::string page(4096, 'x');
+    while (filler.write(page.data(), page.size()).flush()) {
+    }
+  }
+  forceInHost(R"({"organizationName": "New", "machineId": "m-1"})");
+  launch();
+  EXPECT_EQ(suiteText(), old);
+  EXPECT_THAT(sink_.messages(), ElementsAre("Cannot use the App Group store: " +
+                                                kSuiteFile.string() + ": No space left on device",
+                                            kUnavailableLine));
+  EXPECT_EQ(::umount2(folder.c_str(), MNT_DETACH), 0);
 }
 
 }  // namespace
