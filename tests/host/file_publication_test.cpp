@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -24,6 +26,7 @@ using linux_platform::FilePreferenceStores;
 using linux_platform::ManagedPreferencesSource;
 using linux_platform::XdgDirectories;
 using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
 
 const std::string kUnavailableLine =
     "Managed configuration not published: the App Group "
@@ -32,7 +35,7 @@ const std::string kUnavailableLine =
 class FilePublicationTest : public ::testing::Test {
  protected:
   XdgDirectories directories() const { return {temp_.path() / "home"}; }
-  ManagedPreferencesSource managed() const { return {temp_.path() / "managed", false}; }
+  ManagedPreferencesSource managed() const { return {temp_.path() / "managed", false, &logger_}; }
   FilePreferenceStores hostStores() const {
     return {directories(), managed(), "com.ostrela.safari-extension",
             std::chrono::milliseconds(100)};
@@ -136,6 +139,65 @@ TEST_F(FilePublicationTest, AWriteThatFailsForWantOfSpaceIsReportedAndLeavesTheO
                                                 kSuiteFile.string() + ": No space left on device",
                                             kUnavailableLine));
   EXPECT_EQ(::umount2(folder.c_str(), MNT_DETACH), 0);
+}
+
+// Another account made the configuration folder, open to all, and planted an App Group copy
+// with its own secret, and own values: as root (the account the test checks as), a
+// child process that has become `nobody` writes them.
+TEST_F(FilePublicationTest, StoresThatAnotherAccountCouldHaveWrittenAreNeitherUsedNorWritten) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to write as another account";
+  constexpr uid_t kNobody = 65534;
+  const std::filesystem::path home = directories().configHome;
+  const std::filesystem::path ownFile = hostStores().ownFile();
+  ASSERT_EQ(::chmod(temp_.path().c_str(), 0755), 0);
+  std::filesystem::create_directories(home);
+  ASSERT_EQ(::chown(home.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(::chmod(home.c_str(), 0777), 0);
+  const std::string planted = R"({"organizationId":"theirs","agentRelaySecret":"their-secret"})";
+  const std::filesystem::path folders[] = {home / "ostrela", home / "ostrela/group-containers",
+                                           kSuiteFile.parent_path(), ownFile.parent_path()};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::umask(0);
+    if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(3);
+    for (const auto& folder : folders) {
+      if (::mkdir(folder.c_str(), 0777) != 0) ::_exit(4);
+    }
+    for (const auto& file : {kSuiteFile, ownFile}) {
+      const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+      if (fd < 0 || ::write(fd, planted.data(), planted.size()) != std::ssize(planted)) ::_exit(5);
+      ::close(fd);
+    }
+    ::_exit(0);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  forceInHost(R"({"organizationId": "ours"})");
+  launch();
+  EXPECT_EQ(suiteText(), planted);
+  const std::string why =
+      ": folder " + kSuiteFile.parent_path().string() + " belongs to another account";
+  // The two domains are opened in either order, as the compiler evaluates arguments.
+  EXPECT_THAT(
+      sink_.messages(),
+      UnorderedElementsAre("Ignored preferences " + ownFile.string() + ": folder " +
+                               ownFile.parent_path().string() + " belongs to another account",
+                           "Ignored preferences " + kSuiteFile.string() + why, kUnavailableLine));
+  // The extension does not read it either: no configuration copy, no secret.
+  const FilePreferenceStores extension(directories(), managed(),
+                                       "com.ostrela.safari-extension.extension");
+  EXPECT_EQ(extension.suiteForReading(appGroupSuiteName), nullptr);
+  EXPECT_FALSE(hostStores().standardUserDefaults()->objectForKey("agentRelaySecret"));
+
+  // A folder of our own that others can write is refused by readers too.
+  ASSERT_EQ(::chown(kSuiteFile.parent_path().c_str(), 0, 0), 0);
+  ASSERT_EQ(::chown(kSuiteFile.c_str(), 0, 0), 0);
+  EXPECT_EQ(extension.suiteForReading(appGroupSuiteName), nullptr);
+  EXPECT_EQ(sink_.messages().back(), "Ignored preferences " + kSuiteFile.string() + ": folder " +
+                                         kSuiteFile.parent_path().string() +
+                                         " is writable by group or others");
 }
 
 }  // namespace
