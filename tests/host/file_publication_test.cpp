@@ -56,12 +56,6 @@ class FilePublicationTest : public ::testing::Test {
     std::ifstream in(kSuiteFile);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  // The lines logged since `before` of them.
-  std::vector<std::string> linesSince(std::size_t before) const {
-    std::vector<std::string> lines = sink_.messages();
-    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(before));
-    return lines;
-  }
 
   testing::TemporaryDirectory temp_;
   const std::filesystem::path kSuiteFile = hostStores().suiteFile(appGroupSuiteName);
@@ -109,8 +103,10 @@ TEST_F(FilePublicationTest, AStoreThatCannotBeReadOrLockedIsLeftUntouched) {
     }
     const std::size_t before = sink_.messages().size();
     launch();
+    std::vector<std::string> lines = sink_.messages();
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(before));
     EXPECT_EQ(suiteText(), c.contents) << c.reason;
-    EXPECT_THAT(linesSince(before),
+    EXPECT_THAT(lines,
                 ElementsAre("Cannot use the App Group store: " + c.reason, kUnavailableLine));
   }
 }
@@ -126,12 +122,7 @@ TEST_F(FilePublicationTest, AWriteThatFailsForWantOfSpaceIsReportedAndLeavesTheO
   ASSERT_EQ(::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k,mode=0700"), 0);
   const std::string old = R"({"organizationName":"Old","machineId":"m-0","agentRelaySecret":"s"})";
   temp_.write(kSuiteFile, old);
-  {
-    std::ofstream filler(folder / "filler");
-    const std::string page(4096, 'x');
-    while (filler.write(page.data(), page.size()).flush()) {
-    }
-  }
+  temp_.write(folder / "filler", std::string(64 * 1024, 'x'));  // as much as fits
   forceInHost(R"({"organizationName": "New", "machineId": "m-1"})");
   launch();
   EXPECT_EQ(suiteText(), old);
@@ -147,27 +138,15 @@ TEST_F(FilePublicationTest, AWriteThatFailsForWantOfSpaceIsReportedAndLeavesTheO
 TEST_F(FilePublicationTest, StoresThatAnotherAccountCouldHaveWrittenAreNeitherUsedNorWritten) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to write as another account";
   constexpr uid_t kNobody = 65534;
-  const std::filesystem::path home = directories().configHome;
   const std::filesystem::path ownFile = hostStores().ownFile();
-  ASSERT_EQ(::chmod(temp_.path().c_str(), 0755), 0);
-  std::filesystem::create_directories(home);
-  ASSERT_EQ(::chown(home.c_str(), kNobody, kNobody), 0);
-  ASSERT_EQ(::chmod(home.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(temp_.path().c_str(), 0777), 0);
   const std::string planted = R"({"organizationId":"theirs","agentRelaySecret":"their-secret"})";
-  const std::filesystem::path folders[] = {home / "ostrela", home / "ostrela/group-containers",
-                                           kSuiteFile.parent_path(), ownFile.parent_path()};
   const pid_t child = ::fork();
-  if (child == 0) {
+  if (child == 0) {  // the other account, which leaves everything it makes open to all
     ::umask(0);
     if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(3);
-    for (const auto& folder : folders) {
-      if (::mkdir(folder.c_str(), 0777) != 0) ::_exit(4);
-    }
-    for (const auto& file : {kSuiteFile, ownFile}) {
-      const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-      if (fd < 0 || ::write(fd, planted.data(), planted.size()) != std::ssize(planted)) ::_exit(5);
-      ::close(fd);
-    }
+    temp_.write(kSuiteFile, planted);
+    temp_.write(ownFile, planted);
     ::_exit(0);
   }
   int status = -1;
@@ -177,27 +156,22 @@ TEST_F(FilePublicationTest, StoresThatAnotherAccountCouldHaveWrittenAreNeitherUs
   forceInHost(R"({"organizationId": "ours"})");
   launch();
   EXPECT_EQ(suiteText(), planted);
-  const std::string why =
-      ": folder " + kSuiteFile.parent_path().string() + " belongs to another account";
+  const auto ignored = [](const std::filesystem::path& file, const char* why) {
+    return "Ignored preferences " + file.string() + ": folder " + file.parent_path().string() + why;
+  };
   // The two domains are opened in either order, as the compiler evaluates arguments.
   EXPECT_THAT(
       sink_.messages(),
-      UnorderedElementsAre("Ignored preferences " + ownFile.string() + ": folder " +
-                               ownFile.parent_path().string() + " belongs to another account",
-                           "Ignored preferences " + kSuiteFile.string() + why, kUnavailableLine));
-  // The extension does not read it either: no configuration copy, no secret.
-  const FilePreferenceStores extension(directories(), managed(),
-                                       "com.ostrela.safari-extension.extension");
-  EXPECT_EQ(extension.suiteForReading(appGroupSuiteName), nullptr);
-  EXPECT_FALSE(hostStores().standardUserDefaults()->objectForKey("agentRelaySecret"));
+      UnorderedElementsAre(ignored(ownFile, " belongs to another account"),
+                           ignored(kSuiteFile, " belongs to another account"), kUnavailableLine));
+  // Nor do readers, as the extension reads its configuration copy and its secret.
+  EXPECT_EQ(hostStores().suiteForReading(appGroupSuiteName), nullptr);
 
   // A folder of our own that others can write is refused by readers too.
   ASSERT_EQ(::chown(kSuiteFile.parent_path().c_str(), 0, 0), 0);
   ASSERT_EQ(::chown(kSuiteFile.c_str(), 0, 0), 0);
-  EXPECT_EQ(extension.suiteForReading(appGroupSuiteName), nullptr);
-  EXPECT_EQ(sink_.messages().back(), "Ignored preferences " + kSuiteFile.string() + ": folder " +
-                                         kSuiteFile.parent_path().string() +
-                                         " is writable by group or others");
+  EXPECT_EQ(hostStores().suiteForReading(appGroupSuiteName), nullptr);
+  EXPECT_EQ(sink_.messages().back(), ignored(kSuiteFile, " is writable by group or others"));
 }
 
 }  // namespace
