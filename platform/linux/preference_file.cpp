@@ -47,10 +47,6 @@ std::optional<AnyMap> readPreferenceDescriptor(int fd) {
   return std::move(*value->asMap());
 }
 
-PreferenceFileRead readPreferenceFileReporting(const std::filesystem::path& path) {
-  return readPreferenceFileAt(AT_FDCWD, path.c_str());
-}
-
 PreferenceFileRead readPreferenceFileAt(int folder, const char* name,
                                         const OpenedFileCheck& check) {
   // A FIFO, device or folder counts as absent. It is never opened: opening a
@@ -69,7 +65,7 @@ PreferenceFileRead readPreferenceFileAt(int folder, const char* name,
 }
 
 std::optional<AnyMap> readPreferenceFile(const std::filesystem::path& path) {
-  return readPreferenceFileReporting(path).contents;
+  return readPreferenceFileAt(AT_FDCWD, path.c_str()).contents;
 }
 
 int replaceFileAt(int folder, const char* name, std::string_view contents) {

@@ -31,14 +31,12 @@ struct PreferenceFileRead {
   // Why the opened file was refused by the caller's check.
   std::optional<std::string> refused;
 };
-// readPreferenceFile, telling also why a file could not be opened.
-PreferenceFileRead readPreferenceFileReporting(const std::filesystem::path& path);
-
 // Looks at an opened file's status; says why it may not be used, or nothing.
 using OpenedFileCheck = std::function<std::optional<std::string>(const struct stat&)>;
 
-// readPreferenceFileReporting for `name` in the opened folder `folder` (or a path, with
-// AT_FDCWD). `check`, when given, may refuse the opened file before it is read.
+// readPreferenceFile for `name` in the opened folder `folder` (or a path, with AT_FDCWD),
+// telling also why the file could not be opened. `check`, when given, may refuse the
+// opened file before it is read.
 PreferenceFileRead readPreferenceFileAt(int folder, const char* name,
                                         const OpenedFileCheck& check = {});
 
