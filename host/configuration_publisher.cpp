@@ -31,6 +31,19 @@ std::vector<PreferenceChange> mirrorChanges(const AnyMap& published) {
   return changes;
 }
 
+// The read-back count of the log lines: how many published entries came back with their
+// published value, or, when all did, how many entries came back in all (more, when a key
+// that should have been removed is still there).
+std::int64_t readBackCount(const AnyMap& published, const AnyMap& readBack) {
+  std::int64_t agreeing = 0;
+  for (const auto& [key, value] : published) {
+    const AnyValue* back = readBack.find(key);
+    if (back != nullptr && *back == value) ++agreeing;
+  }
+  const auto all = static_cast<std::int64_t>(published.size());
+  return agreeing < all ? agreeing : static_cast<std::int64_t>(readBack.size());
+}
+
 void logUnavailable(const Logger& logger, const std::string& suite) {
   logger.log(LogLevel::error,
              "Managed configuration not published: the App Group %{public}s is unavailable",
@@ -69,10 +82,12 @@ AnyMap publishManagedConfiguration(const std::shared_ptr<ManagedPreferenceDomain
     return published;
   }
 
+  // The store's view after the update is the file as read again, so this compares what a
+  // reader will find with what was meant, value by value.
   const auto publishedCount = static_cast<std::int64_t>(published.size());
-  const ManagedConfigurationReader readBack(nullptr, appGroup);
-  const auto readBackCount = static_cast<std::int64_t>(readBack.managedConfiguration().size());
-  if (publishedCount == readBackCount) {
+  const std::int64_t readBack = readBackCount(
+      published, ManagedConfigurationReader(nullptr, appGroup).managedConfiguration());
+  if (publishedCount == readBack) {
     logger.log(LogLevel::debug,
                "Published and read back %{public}ld managed key(s) via the App Group%{public}s",
                {publishedCount, ""});
@@ -80,7 +95,7 @@ AnyMap publishManagedConfiguration(const std::shared_ptr<ManagedPreferenceDomain
     logger.log(LogLevel::error,
                "App Group bridge mismatch: published %{public}ld managed key(s) to %{public}s but "
                "read back %{public}ld",
-               {publishedCount, suite.c_str(), readBackCount});
+               {publishedCount, suite.c_str(), readBack});
   }
   return published;
 }

@@ -18,9 +18,10 @@ AnyMap forcedConfiguration(const ManagedPreferenceDomain* domain);
 // and removes the other configuration keys from it (every time, in declaration
 // order, in one update); keys outside the six are never touched. Reads the suite
 // back and logs one line: unavailable (no `appGroup`, or a store that cannot be
-// read or locked, then with an error line that says why, and nothing written),
-// mismatch, or success. Returns the published map. Runs on the caller's thread
-// and never fails.
+// read, locked or written, then after an error line that says why), mismatch (a
+// published value that did not come back as published, or a key that should have
+// gone), or success. Returns the published map. Runs on the caller's thread and
+// never fails.
 AnyMap publishManagedConfiguration(const std::shared_ptr<ManagedPreferenceDomain>& managed,
                                    const std::shared_ptr<MutablePreferenceDomain>& appGroup,
                                    const Logger& logger);

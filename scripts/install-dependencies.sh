@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config lld libboost1.81-dev libutf8proc-dev python3)
 if [[ "${1:-}" != "--build-only" ]]; then
   packages+=(clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-             libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth chromium firefox-esr
+             libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth x11-utils chromium firefox-esr
              debhelper dpkg-dev lintian fakeroot bindfs)
 fi
 missing=()

@@ -43,8 +43,9 @@ class MutablePreferenceDomain : public ManagedPreferenceDomain {
   virtual void removeObjectForKey(std::string_view key) = 0;
 
   // Makes every change, in order, as one update that readers see whole. When the store
-  // cannot be read or locked, nothing is changed and the reason is returned. A write that
-  // fails after that is not reported, as with the single writes: reading back tells.
+  // cannot be read, locked or written (no space left, a failed flush or rename), nothing
+  // is changed and the reason is returned. Afterwards the domain reads what the store
+  // holds, read again from where it is kept.
   virtual std::optional<PreferenceStoreUnavailable> applyChanges(
       const std::vector<PreferenceChange>& changes) = 0;
 };

@@ -13,6 +13,7 @@
 #include "core/json.h"
 #include "platform/linux/file_descriptor.h"
 #include "platform/linux/preference_file.h"
+#include "platform/linux/private_store_folder.h"
 
 namespace ostrela::linux_platform {
 namespace {
@@ -43,9 +44,10 @@ AnyMap withoutNulls(const AnyMap& map) {
 // `patience` for another process to release it; the lock is held while the
 // descriptor lives. Polls, because flock() itself has no timeout.
 std::variant<FileDescriptor, PreferenceStoreUnavailable> lockSuite(
-    const std::filesystem::path& folder, std::chrono::milliseconds patience) {
-  const std::filesystem::path path = folder / kSuiteLockName;
-  FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    const PrivateStoreFolder& folder, const std::filesystem::path& path,
+    std::chrono::milliseconds patience) {
+  FileDescriptor fd(
+      ::openat(folder.fd.get(), kSuiteLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd.valid()) return unavailable(path, errno);
   const auto deadline = std::chrono::steady_clock::now() + patience;
   while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
@@ -61,27 +63,22 @@ std::variant<FileDescriptor, PreferenceStoreUnavailable> lockSuite(
 }
 
 // The suite file's members before a write. A missing file is empty, and so is
-// a folder or other non-regular file (the write then fails and the read-back
-// tells). A file that is there but cannot be read or parsed makes the store
-// unusable: replacing it would lose every key in it, agentRelaySecret included.
-std::variant<AnyMap, PreferenceStoreUnavailable> readForUpdate(const std::filesystem::path& file) {
-  PreferenceFileRead read = readPreferenceFileReporting(file);
+// a folder or other non-regular file (the write then fails and says why). A file
+// that is there but cannot be read or parsed makes the store unusable:
+// replacing it would lose every key in it, agentRelaySecret included.
+std::variant<AnyMap, PreferenceStoreUnavailable> readForUpdate(const PrivateStoreFolder& folder,
+                                                               const std::filesystem::path& file) {
+  PreferenceFileRead read = readPrivateStoreFile(folder, kSuiteFileName);
   if (read.contents) return std::move(*read.contents);
+  if (read.refused) return PreferenceStoreUnavailable{file.string() + ": " + *read.refused};
   if (read.openError == ENOENT) return AnyMap{};
   if (read.openError != 0) return unavailable(file, read.openError);
   struct stat info {};
-  if (::stat(file.c_str(), &info) != 0) return unavailable(file, errno);
-  if (!S_ISREG(info.st_mode)) return AnyMap{};
+  if (::fstatat(folder.fd.get(), kSuiteFileName, &info, 0) != 0) return unavailable(file, errno);
   if (static_cast<std::uintmax_t>(info.st_size) > kMaxPreferenceFileSize) {
     return PreferenceStoreUnavailable{file.string() + ": larger than 16 MiB"};
   }
   return PreferenceStoreUnavailable{file.string() + ": not a JSON object"};
-}
-
-bool isAccessibleFolder(const std::filesystem::path& folder, int mode) {
-  struct stat info {};
-  return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-         ::access(folder.c_str(), mode) == 0;
 }
 
 }  // namespace
@@ -147,9 +144,13 @@ void SuitePreferenceStore::removeObjectForKey(std::string_view key) {
 std::optional<PreferenceStoreUnavailable> SuitePreferenceStore::applyChanges(
     const std::vector<PreferenceChange>& changes) {
   std::lock_guard lock(mutex_);
-  auto suiteLock = lockSuite(folder_, lockPatience_);
+  const PrivateStoreFolder folder = openPrivateStoreFolder(folder_, false);
+  if (folder.untrusted)
+    return PreferenceStoreUnavailable{file_.string() + ": " + *folder.untrusted};
+  if (!folder.fd.valid()) return unavailable(folder_, folder.error);
+  auto suiteLock = lockSuite(folder, folder_ / kSuiteLockName, lockPatience_);
   if (auto* failed = std::get_if<PreferenceStoreUnavailable>(&suiteLock)) return std::move(*failed);
-  auto read = readForUpdate(file_);
+  auto read = readForUpdate(folder, file_);
   if (auto* failed = std::get_if<PreferenceStoreUnavailable>(&read)) return std::move(*failed);
   AnyMap current = std::get<AnyMap>(std::move(read));
   for (const PreferenceChange& change : changes) {
@@ -159,12 +160,13 @@ std::optional<PreferenceStoreUnavailable> SuitePreferenceStore::applyChanges(
       current.erase(change.key);
     }
   }
-  std::optional<std::string> text = encodeJson(AnyValue(current));
-  if (text && replaceFileAtomically(file_, *text)) {
-    snapshot_ = std::move(current);
-  } else {
-    snapshot_ = readPreferenceFile(file_).value_or(AnyMap{});
+  const std::optional<std::string> text = encodeJson(AnyValue(current));
+  if (!text) return PreferenceStoreUnavailable{file_.string() + ": cannot be written as JSON"};
+  if (const int error = replaceFileAt(folder.fd.get(), kSuiteFileName, *text); error != 0) {
+    return unavailable(file_, error);
   }
+  // What readers will find, read from the file again rather than assumed.
+  snapshot_ = readPrivateStoreFile(folder, kSuiteFileName).contents.value_or(AnyMap{});
   return std::nullopt;
 }
 
@@ -192,6 +194,31 @@ std::filesystem::path FilePreferenceStores::suiteFile(std::string_view suiteName
   return suiteFolder(suiteName) / kSuiteFileName;
 }
 
+void FilePreferenceStores::logIgnored(const std::filesystem::path& file,
+                                      const std::string& why) const {
+  if (managed_.logger == nullptr) return;
+  managed_.logger->log(LogLevel::error, "Ignored preferences %{public}s: %{public}s",
+                       {file.c_str(), why.c_str()});
+}
+
+std::optional<AnyMap> FilePreferenceStores::readPrivateStore(const std::filesystem::path& file,
+                                                             bool makePrivate) const {
+  const PrivateStoreFolder folder = openPrivateStoreFolder(file.parent_path(), makePrivate);
+  std::optional<std::string> why = folder.untrusted;
+  PreferenceFileRead read;
+  if (folder.fd.valid()) {
+    read = readPrivateStoreFile(folder, file.filename().c_str());
+    why = read.refused;
+  }
+  if (why) logIgnored(file, *why);
+  // A folder or file not made yet, or a malformed file, is an empty store; one closed to
+  // us is none.
+  if (why || (folder.fd.valid() ? read.openError == EACCES : folder.error != ENOENT)) {
+    return std::nullopt;
+  }
+  return std::move(read.contents).value_or(AnyMap{});
+}
+
 std::shared_ptr<ManagedPreferenceDomain> FilePreferenceStores::standardUserDefaults() const {
   const std::filesystem::path managed = managedFile();
   ManagedPreferencesRead forced = readManagedPreferences(managed, managed_.checkOwnership);
@@ -201,23 +228,15 @@ std::shared_ptr<ManagedPreferenceDomain> FilePreferenceStores::standardUserDefau
   }
   return std::make_shared<StandardPreferenceDomain>(
       std::move(forced.contents).value_or(AnyMap{}),
-      readPreferenceFile(ownFile()).value_or(AnyMap{}));
+      readPrivateStore(ownFile(), false).value_or(AnyMap{}));
 }
 
 std::shared_ptr<ManagedPreferenceDomain> FilePreferenceStores::suiteForReading(
     std::string_view suiteName) const {
-  // Read for every relayed message: one open and one read when the file is there.
-  const std::filesystem::path folder = suiteFolder(suiteName);
-  PreferenceFileRead read = readPreferenceFileReporting(folder / kSuiteFileName);
-  if (read.openError == EACCES) return nullptr;
-  if (read.openError != 0) {
-    // No file: an empty store, unless the folder is there but closed to us.
-    std::error_code ec;
-    if (std::filesystem::exists(folder, ec) && !isAccessibleFolder(folder, R_OK | X_OK)) {
-      return nullptr;
-    }
-  }
-  return std::make_shared<SuitePreferenceStore>(folder, std::move(read.contents).value_or(AnyMap{}),
+  // Read for every relayed message: the folder and the file opened and checked once each.
+  std::optional<AnyMap> contents = readPrivateStore(suiteFile(suiteName), false);
+  if (!contents) return nullptr;
+  return std::make_shared<SuitePreferenceStore>(suiteFolder(suiteName), std::move(*contents),
                                                 lockPatience_);
 }
 
@@ -226,10 +245,10 @@ std::shared_ptr<MutablePreferenceDomain> FilePreferenceStores::suiteForWriting(
   const std::filesystem::path folder = suiteFolder(suiteName);
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
-  if (ec || !isAccessibleFolder(folder, R_OK | W_OK | X_OK)) return nullptr;
-  ::chmod(folder.c_str(), S_IRWXU);
-  return std::make_shared<SuitePreferenceStore>(
-      folder, readPreferenceFile(folder / kSuiteFileName).value_or(AnyMap{}), lockPatience_);
+  if (ec) return nullptr;
+  std::optional<AnyMap> contents = readPrivateStore(folder / kSuiteFileName, true);
+  if (!contents) return nullptr;
+  return std::make_shared<SuitePreferenceStore>(folder, std::move(*contents), lockPatience_);
 }
 
 }  // namespace ostrela::linux_platform

@@ -2,6 +2,7 @@
 //   forced values of domain D: <managed folder>/D.json, root's files only
 //   own values of domain D:    $XDG_CONFIG_HOME/ostrela/preferences/D.json
 //   App Group suite S:         $XDG_CONFIG_HOME/ostrela/group-containers/S/preferences.json
+// The last two only when private to the account (private_store_folder.h).
 #pragma once
 
 #include <chrono>
@@ -42,8 +43,8 @@ inline constexpr std::chrono::milliseconds kSuiteLockPatience{2000};
 // last write. Each write re-reads the file under an advisory lock shared by
 // all processes, changes its keys and replaces the file atomically, so keys
 // that others wrote are kept and no reader ever sees a partial file. A file
-// that cannot be read or parsed, or a lock not released within `lockPatience`,
-// leaves the store unwritten.
+// that cannot be read or parsed, a lock not released within `lockPatience`, or a
+// folder or file that another account could have written, leaves the store unwritten.
 class SuitePreferenceStore : public MutablePreferenceDomain {
  public:
   SuitePreferenceStore(std::filesystem::path folder, AnyMap snapshot,
@@ -72,7 +73,8 @@ struct ManagedPreferencesSource {
   std::filesystem::path folder = managedPreferencesFolder();
   // False only in tests of the layering, whose folders are temporary ones.
   bool checkOwnership = true;
-  // Gets one error line for each forced file ignored as untrusted.
+  // Gets one error line for each forced file ignored as untrusted, and for each own
+  // or App Group store ignored as another account's (see private_store_folder.h).
   const Logger* logger = nullptr;
 };
 
@@ -95,6 +97,12 @@ class FilePreferenceStores : public PreferenceStores {
   std::filesystem::path suiteFile(std::string_view suiteName) const;
 
  private:
+  void logIgnored(const std::filesystem::path& file, const std::string& why) const;
+  // The members of an own or App Group store's file (empty when it is missing or
+  // malformed), checked as private_store_folder.h says; nothing when the store may not
+  // be used at all, with an error line when another account could have written it.
+  std::optional<AnyMap> readPrivateStore(const std::filesystem::path& file, bool makePrivate) const;
+
   XdgDirectories directories_;
   ManagedPreferencesSource managed_;
   std::string domain_;

@@ -54,6 +54,28 @@ std::string timestamp() {
   return buffer;
 }
 
+// "<time> <subsystem>[<category>] <level>: <message>\n", control characters escaped.
+std::string formatLine(LogLevel level, std::string_view subsystem, std::string_view category,
+                       std::string_view message) {
+  std::string line = timestamp();
+  line.append(" ").append(subsystem).append("[").append(category).append("] ");
+  line.append(levelName(level)).append(": ").append(escapeControlCharacters(message)).append("\n");
+  return line;
+}
+
+// Writes `line` to `fd` without waiting when `fd` is a socket (stderr connected to the
+// journal is one). False when not all of it went; a line cut short loses its rest.
+bool writeWithoutWaiting(int fd, std::string_view line) {
+  while (!line.empty()) {
+    ssize_t n = ::send(fd, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n < 0 && errno == ENOTSOCK) n = ::write(fd, line.data(), line.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    line.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
 void appendField(std::string& out, std::string_view name, std::string_view value) {
   if (value.find_first_of(std::string_view("\n\0", 2)) == std::string_view::npos) {
     out.append(name).append("=").append(value).append("\n");
@@ -65,32 +87,6 @@ void appendField(std::string& out, std::string_view name, std::string_view value
   for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((length >> (8 * i)) & 0xFF));
   out.append(value).append("\n");
 }
-
-// Sends entries to the journal's native socket; falls back to stderr when a send fails.
-class JournalLogSink : public LogSink {
- public:
-  JournalLogSink() : socket_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-  void write(LogLevel level, std::string_view subsystem, std::string_view category,
-             std::string_view message) override {
-    std::string entry;
-    appendField(entry, "MESSAGE", message);
-    appendField(entry, "PRIORITY", journalPriority(level));
-    appendField(entry, "SYSLOG_IDENTIFIER", program_invocation_short_name);
-    appendField(entry, "OSTRELA_SUBSYSTEM", subsystem);
-    appendField(entry, "OSTRELA_CATEGORY", category);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, "/run/systemd/journal/socket");
-    if (socket_ < 0 || ::sendto(socket_, entry.data(), entry.size(), MSG_NOSIGNAL,
-                                reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
-      fallback_.write(level, subsystem, category, message);
-    }
-  }
-
- private:
-  int socket_;
-  DescriptorLogSink fallback_{STDERR_FILENO};
-};
 
 // True when JOURNAL_STREAM names the device and inode of our stderr.
 bool stderrIsJournal() {
@@ -107,9 +103,7 @@ bool stderrIsJournal() {
 
 void DescriptorLogSink::write(LogLevel level, std::string_view subsystem, std::string_view category,
                               std::string_view message) {
-  std::string line = timestamp();
-  line.append(" ").append(subsystem).append("[").append(category).append("] ");
-  line.append(levelName(level)).append(": ").append(escapeControlCharacters(message)).append("\n");
+  const std::string line = formatLine(level, subsystem, category, message);
   std::string_view rest = line;
   while (!rest.empty()) {
     const ssize_t n = ::write(fd_, rest.data(), rest.size());
@@ -117,6 +111,47 @@ void DescriptorLogSink::write(LogLevel level, std::string_view subsystem, std::s
     if (n <= 0) return;  // a closed stderr loses the line, never the process
     rest.remove_prefix(static_cast<std::size_t>(n));
   }
+}
+
+JournalLogSink::JournalLogSink(const std::filesystem::path& socketPath, int fallbackFd)
+    : socket_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)),
+      fallbackFd_(fallbackFd) {
+  address_.sun_family = AF_UNIX;
+  const std::string& path = socketPath.native();
+  if (path.size() < sizeof address_.sun_path) {
+    std::memcpy(address_.sun_path, path.c_str(), path.size() + 1);
+  } else {
+    socket_.reset();  // no such socket can exist: every line goes to the fallback
+  }
+}
+
+void JournalLogSink::write(LogLevel level, std::string_view subsystem, std::string_view category,
+                           std::string_view message) {
+  if (const std::uint64_t lost = dropped_.exchange(0); lost != 0) {
+    const std::string notice = std::to_string(lost) +
+                               " earlier log line(s) were dropped: neither the journal nor stderr "
+                               "could take them without waiting";
+    if (!deliver(LogLevel::error, subsystem, category, notice)) dropped_ += lost;
+  }
+  if (!deliver(level, subsystem, category, message)) ++dropped_;
+}
+
+bool JournalLogSink::deliver(LogLevel level, std::string_view subsystem, std::string_view category,
+                             std::string_view message) const {
+  std::string entry;
+  appendField(entry, "MESSAGE", message);
+  appendField(entry, "PRIORITY", journalPriority(level));
+  appendField(entry, "SYSLOG_IDENTIFIER", program_invocation_short_name);
+  appendField(entry, "OSTRELA_SUBSYSTEM", subsystem);
+  appendField(entry, "OSTRELA_CATEGORY", category);
+  // Never waits: a journal that is not there, refuses the entry (too large) or has a full
+  // queue gets nothing, and the line goes to the fallback.
+  if (socket_.valid() &&
+      ::sendto(socket_.get(), entry.data(), entry.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+               reinterpret_cast<const sockaddr*>(&address_), sizeof address_) >= 0) {
+    return true;
+  }
+  return writeWithoutWaiting(fallbackFd_, formatLine(level, subsystem, category, message));
 }
 
 LogSettings logSettingsFromEnvironment() {
@@ -129,8 +164,9 @@ LogSettings logSettingsFromEnvironment() {
 }
 
 LogSink& processLogSink() {
-  static LogSink* const sink = stderrIsJournal() ? static_cast<LogSink*>(new JournalLogSink)
-                                                 : new DescriptorLogSink(STDERR_FILENO);
+  static LogSink* const sink =
+      stderrIsJournal() ? static_cast<LogSink*>(new JournalLogSink(kJournalSocket, STDERR_FILENO))
+                        : new DescriptorLogSink(STDERR_FILENO);
   return *sink;
 }
 

@@ -3,7 +3,14 @@
 // connected to it (JOURNAL_STREAM).
 #pragma once
 
+#include <sys/un.h>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+
 #include "core/logger.h"
+#include "platform/linux/file_descriptor.h"
 
 namespace ostrela::linux_platform {
 
@@ -23,6 +30,32 @@ class DescriptorLogSink : public LogSink {
 
  private:
   int fd_;
+};
+
+// The journal's socket for native entries.
+inline constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
+
+// Sends each line as a journal entry to the datagram socket at `socketPath`, and never
+// waits, so that no reply waits on logging: when the journal is not there, refuses an
+// entry (too large) or has a full queue, the line goes to `fallbackFd` (stderr) in the
+// descriptor sink's form, also without waiting when it is a socket. A line that neither
+// takes is dropped and counted; the next line that gets through is preceded by one error
+// line that says how many were lost.
+class JournalLogSink : public LogSink {
+ public:
+  JournalLogSink(const std::filesystem::path& socketPath, int fallbackFd);
+  void write(LogLevel level, std::string_view subsystem, std::string_view category,
+             std::string_view message) override;
+
+ private:
+  // False when the line went nowhere.
+  bool deliver(LogLevel level, std::string_view subsystem, std::string_view category,
+               std::string_view message) const;
+
+  FileDescriptor socket_;
+  sockaddr_un address_{};
+  int fallbackFd_;
+  std::atomic<std::uint64_t> dropped_{0};
 };
 
 }  // namespace ostrela::linux_platform

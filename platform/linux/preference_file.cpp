@@ -47,37 +47,54 @@ std::optional<AnyMap> readPreferenceDescriptor(int fd) {
   return std::move(*value->asMap());
 }
 
-PreferenceFileRead readPreferenceFileReporting(const std::filesystem::path& path) {
+PreferenceFileRead readPreferenceFileAt(int folder, const char* name,
+                                        const OpenedFileCheck& check) {
   // A FIFO, device or folder counts as absent. It is never opened: opening a
   // FIFO waits for a writer, and opening a device may act on it.
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return {std::nullopt, errno};
-  if (!S_ISREG(info.st_mode)) return {std::nullopt, ENOENT};
+  if (::fstatat(folder, name, &info, 0) != 0) return {std::nullopt, errno, std::nullopt};
+  if (!S_ISREG(info.st_mode)) return {std::nullopt, ENOENT, std::nullopt};
   // Non-blocking all the same, should the path be replaced by a FIFO meanwhile.
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (fd.get() < 0) return {std::nullopt, errno};
-  return {readPreferenceDescriptor(fd.get()), 0};
+  FileDescriptor fd(::openat(folder, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (fd.get() < 0) return {std::nullopt, errno, std::nullopt};
+  if (check) {
+    if (::fstat(fd.get(), &info) != 0) return {std::nullopt, errno, std::nullopt};
+    if (std::optional<std::string> why = check(info)) return {std::nullopt, 0, std::move(why)};
+  }
+  return {readPreferenceDescriptor(fd.get()), 0, std::nullopt};
 }
 
 std::optional<AnyMap> readPreferenceFile(const std::filesystem::path& path) {
-  return readPreferenceFileReporting(path).contents;
+  return readPreferenceFileAt(AT_FDCWD, path.c_str()).contents;
 }
 
-bool replaceFileAtomically(const std::filesystem::path& path, std::string_view contents) {
-  std::string temporary = path.string() + ".XXXXXX";
-  FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (fd.get() < 0) return false;
-  const bool written = ::fchmod(fd.get(), S_IRUSR | S_IWUSR) == 0 && writeAll(fd.get(), contents) &&
-                       ::fsync(fd.get()) == 0;
-  const bool closed = fd.reset() == 0;
-  if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
+int replaceFileAt(int folder, const char* name, std::string_view contents) {
+  FileDescriptor fd;
+  std::string temporary;
+  for (int attempt = 0; !fd.valid(); ++attempt) {
+    unsigned char random[6];
+    if (::getentropy(random, sizeof random) != 0) return errno;
+    temporary = std::string(name) + ".";
+    for (unsigned char byte : random) temporary += "abcdefghijklmnopqrstuvwxyz012345"[byte % 32];
+    fd.reset(::openat(folder, temporary.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
+    if (!fd.valid() && (errno != EEXIST || attempt == 100)) return errno;
   }
-  // Make the rename itself durable.
-  FileDescriptor folder(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.get() >= 0) ::fsync(folder.get());
-  return true;
+  int error = 0;
+  errno = 0;
+  if (::fchmod(fd.get(), S_IRUSR | S_IWUSR) != 0 || !writeAll(fd.get(), contents) ||
+      ::fsync(fd.get()) != 0) {
+    error = errno != 0 ? errno : EIO;
+  }
+  if (fd.reset() != 0 && error == 0) error = errno;
+  if (error == 0 && ::renameat(folder, temporary.c_str(), folder, name) != 0) error = errno;
+  if (error != 0) {
+    ::unlinkat(folder, temporary.c_str(), 0);
+    return error;
+  }
+  // Makes the rename itself durable; the new file is in place whatever this says.
+  ::fsync(folder);
+  return 0;
 }
 
 }  // namespace ostrela::linux_platform

@@ -1,8 +1,12 @@
 // Preference files: one JSON object per store.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <string>
 
 #include "core/any_value.h"
 
@@ -24,13 +28,22 @@ struct PreferenceFileRead {
   // errno of a failed open (ENOENT for a missing file, or one that is not a
   // regular file, such as a FIFO); 0 when the file was opened.
   int openError = 0;
+  // Why the opened file was refused by the caller's check.
+  std::optional<std::string> refused;
 };
-// readPreferenceFile, telling also why a file could not be opened.
-PreferenceFileRead readPreferenceFileReporting(const std::filesystem::path& path);
+// Looks at an opened file's status; says why it may not be used, or nothing.
+using OpenedFileCheck = std::function<std::optional<std::string>(const struct stat&)>;
 
-// Replaces `path` with `contents` atomically: a temporary file in the same
-// folder, written, flushed and renamed over it, readable and writable by its
-// owner only. Returns false when any step failed; `path` is then unchanged.
-bool replaceFileAtomically(const std::filesystem::path& path, std::string_view contents);
+// readPreferenceFile for `name` in the opened folder `folder` (or a path, with AT_FDCWD),
+// telling also why the file could not be opened. `check`, when given, may refuse the
+// opened file before it is read.
+PreferenceFileRead readPreferenceFileAt(int folder, const char* name,
+                                        const OpenedFileCheck& check = {});
+
+// Replaces `name` in the opened folder `folder` with `contents` atomically: a new
+// temporary file in that folder, written, flushed and renamed over it, readable and
+// writable by its owner only. Returns 0, or the errno of the step that failed
+// (ENOSPC, EIO, ...); `name` is then unchanged.
+int replaceFileAt(int folder, const char* name, std::string_view contents);
 
 }  // namespace ostrela::linux_platform

@@ -2,6 +2,10 @@
 // the copy through its own domain, as the two processes do.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -22,11 +26,16 @@ using linux_platform::FilePreferenceStores;
 using linux_platform::ManagedPreferencesSource;
 using linux_platform::XdgDirectories;
 using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
+
+const std::string kUnavailableLine =
+    "Managed configuration not published: the App Group "
+    "K7W2RQ9D4F.group.com.ostrela.safari-extension is unavailable";
 
 class FilePublicationTest : public ::testing::Test {
  protected:
   XdgDirectories directories() const { return {temp_.path() / "home"}; }
-  ManagedPreferencesSource managed() const { return {temp_.path() / "managed", false}; }
+  ManagedPreferencesSource managed() const { return {temp_.path() / "managed", false, &logger_}; }
   FilePreferenceStores hostStores() const {
     return {directories(), managed(), "com.ostrela.safari-extension",
             std::chrono::milliseconds(100)};
@@ -41,6 +50,11 @@ class FilePublicationTest : public ::testing::Test {
     const FilePreferenceStores stores = hostStores();
     return publishManagedConfiguration(stores.standardUserDefaults(),
                                        stores.suiteForWriting(appGroupSuiteName), logger_);
+  }
+
+  std::string suiteText() const {
+    std::ifstream in(kSuiteFile);
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
   testing::TemporaryDirectory temp_;
@@ -91,12 +105,73 @@ TEST_F(FilePublicationTest, AStoreThatCannotBeReadOrLockedIsLeftUntouched) {
     launch();
     std::vector<std::string> lines = sink_.messages();
     lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(before));
-    std::ifstream in(file);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.contents) << c.reason;
-    EXPECT_THAT(lines, ElementsAre("Cannot use the App Group store: " + c.reason,
-                                   "Managed configuration not published: the App Group "
-                                   "K7W2RQ9D4F.group.com.ostrela.safari-extension is unavailable"));
+    EXPECT_EQ(suiteText(), c.contents) << c.reason;
+    EXPECT_THAT(lines,
+                ElementsAre("Cannot use the App Group store: " + c.reason, kUnavailableLine));
   }
+}
+
+// The old file holds as many keys as the new publication, so only the write's own
+// result can tell. A 64 KiB tmpfs, filled, in a private mount namespace.
+TEST_F(FilePublicationTest, AWriteThatFailsForWantOfSpaceIsReportedAndLeavesTheOldFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
+  ASSERT_EQ(::unshare(CLONE_NEWNS), 0);
+  ASSERT_EQ(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+  const std::filesystem::path folder = kSuiteFile.parent_path();
+  std::filesystem::create_directories(folder);
+  ASSERT_EQ(::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k,mode=0700"), 0);
+  const std::string old = R"({"organizationName":"Old","machineId":"m-0","agentRelaySecret":"s"})";
+  temp_.write(kSuiteFile, old);
+  temp_.write(folder / "filler", std::string(64 * 1024, 'x'));  // as much as fits
+  forceInHost(R"({"organizationName": "New", "machineId": "m-1"})");
+  launch();
+  EXPECT_EQ(suiteText(), old);
+  EXPECT_THAT(sink_.messages(), ElementsAre("Cannot use the App Group store: " +
+                                                kSuiteFile.string() + ": No space left on device",
+                                            kUnavailableLine));
+  EXPECT_EQ(::umount2(folder.c_str(), MNT_DETACH), 0);
+}
+
+// Another account made the configuration folder, open to all, and planted an App Group copy
+// with its own secret, and own values: as root (the account the test checks as), a
+// child process that has become `nobody` writes them.
+TEST_F(FilePublicationTest, StoresThatAnotherAccountCouldHaveWrittenAreNeitherUsedNorWritten) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to write as another account";
+  constexpr uid_t kNobody = 65534;
+  const std::filesystem::path ownFile = hostStores().ownFile();
+  ASSERT_EQ(::chmod(temp_.path().c_str(), 0777), 0);
+  const std::string planted = R"({"organizationId":"theirs","agentRelaySecret":"their-secret"})";
+  const pid_t child = ::fork();
+  if (child == 0) {  // the other account, which leaves everything it makes open to all
+    ::umask(0);
+    if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(3);
+    temp_.write(kSuiteFile, planted);
+    temp_.write(ownFile, planted);
+    ::_exit(0);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  forceInHost(R"({"organizationId": "ours"})");
+  launch();
+  EXPECT_EQ(suiteText(), planted);
+  const auto ignored = [](const std::filesystem::path& file, const char* why) {
+    return "Ignored preferences " + file.string() + ": folder " + file.parent_path().string() + why;
+  };
+  // The two domains are opened in either order, as the compiler evaluates arguments.
+  EXPECT_THAT(
+      sink_.messages(),
+      UnorderedElementsAre(ignored(ownFile, " belongs to another account"),
+                           ignored(kSuiteFile, " belongs to another account"), kUnavailableLine));
+  // Nor do readers, as the extension reads its configuration copy and its secret.
+  EXPECT_EQ(hostStores().suiteForReading(appGroupSuiteName), nullptr);
+
+  // A folder of our own that others can write is refused by readers too.
+  ASSERT_EQ(::chown(kSuiteFile.parent_path().c_str(), 0, 0), 0);
+  ASSERT_EQ(::chown(kSuiteFile.c_str(), 0, 0), 0);
+  EXPECT_EQ(hostStores().suiteForReading(appGroupSuiteName), nullptr);
+  EXPECT_EQ(sink_.messages().back(), ignored(kSuiteFile, " is writable by group or others"));
 }
 
 }  // namespace

@@ -81,18 +81,6 @@ TEST_F(FileStores, WritesKeepOtherKeysAndLeaveAnOwnerOnlyFile) {
   EXPECT_EQ(entries, 0u);
 }
 
-TEST_F(FileStores, WriteThatCannotReachTheFileIsNotSeenByReads) {
-  std::filesystem::create_directories(dir.path() / kSuite);  // a folder in place of the file
-  const auto suite = stores.suiteForWriting(appGroupSuiteName);
-  ASSERT_NE(suite, nullptr);
-  suite->setObjectForKey(AnyValue("Acme"), "organizationName");
-  EXPECT_FALSE(suite->objectForKey("organizationName"));
-  // A file where the container folder should be makes the suite unavailable.
-  std::filesystem::remove_all(dir.path() / "home");
-  dir.write("home/ostrela/group-containers", "not a folder");
-  EXPECT_EQ(stores.suiteForWriting(appGroupSuiteName), nullptr);
-}
-
 TEST_F(FileStores, EachNewReaderSeesTheFilesAsTheyAreNow) {
   dir.write(kManaged, R"({"organizationId":"one"})");
   const auto first = ManagedConfigurationReader::fromUserDefaults(stores);

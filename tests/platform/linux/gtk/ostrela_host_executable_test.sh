@@ -3,16 +3,35 @@
 # forced preferences in a private mount namespace (root only): it publishes the
 # forced configuration, finds its installed resources, keeps running with its
 # page (a missing page ends it) and quits cleanly on SIGTERM.
-#   ostrela_host_executable_test.sh <build dir> <managed folder>
+# With "full-journal", its stderr is named as the journal's stream, the journal's
+# socket is one that nobody reads, its queue full, and the App Group is
+# unavailable: the error line must hold up neither the window nor SIGTERM.
+#   ostrela_host_executable_test.sh <build dir> <managed folder> [full-journal]
 set -euo pipefail
 [[ $(id -u) == 0 ]] || { echo "needs root for a private mount namespace: skipped"; exit 0; }
 wrap=$(dirname "$(readlink -f "$0")")/../../../support/with_managed_preferences.sh
 
+if [[ ${1:-} == --with-full-journal ]]; then
+  # Inside the mount namespace; the host then takes this shell's place.
+  journal=/run/systemd/journal
+  [[ -d $journal ]] && mount -t tmpfs tmpfs $journal || { mount -t tmpfs tmpfs /run; mkdir -p $journal; }
+  # Binds the socket, fills its queue, says so, and holds it until its parent (the host) goes.
+  read -r queued < <(perl -MSocket -e '$a = pack_sockaddr_un(shift); $p = getppid; $| = 1;
+    socket(J, AF_UNIX, SOCK_DGRAM, 0) && bind(J, $a) && socket(S, AF_UNIX, SOCK_DGRAM, 0) or die;
+    $n++ while send(S, "MESSAGE=filler\n", MSG_DONTWAIT, $a); print "$n\n";
+    select(undef, undef, undef, 0.2) while getppid == $p' $journal/socket)
+  [[ ${queued:-0} -gt 0 ]] || { echo "the journal socket could not be filled" >&2; exit 1; }
+  JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec "$2"
+fi
+
 if [[ ${1:-} == --inside ]]; then
-  host=$2 work=$3 fixed=$4
-  "$wrap" "$fixed" "$work/managed" "$host" 2>"$work/stderr" &
+  host=$2 work=$3 fixed=$4 mode=$5
+  window() { xwininfo -name Ostrela 2>/dev/null | grep -q IsViewable; }
+  [[ $mode == full-journal ]] && set -- "$0" --with-full-journal "$host" || set -- "$host"
+  "$wrap" "$fixed" "$work/managed" "$@" 2>"$work/stderr" &
   pid=$!
   for _ in $(seq 200); do
+    [[ $mode == full-journal ]] && window && break
     if grep -qs 'Published and read back' "$work/stderr"; then
       sleep 2  # the page loads in about 0.35 s
       break
@@ -20,13 +39,16 @@ if [[ ${1:-} == --inside ]]; then
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
+  [[ $mode != full-journal ]] || window || { echo "OstrelaHost showed no window"; mode=failed; }
   if ! kill -TERM "$pid" 2>/dev/null; then
     wait "$pid" && status=0 || status=$?
     echo "OstrelaHost ended by itself with status $status"; exit 1
   fi
+  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -KILL "$pid" 2>/dev/null; then echo "OstrelaHost ignored SIGTERM for 10 s"; exit 1; fi
   wait "$pid" && status=0 || status=$?
   [[ $status == 0 ]] || { echo "OstrelaHost quit with status $status on SIGTERM"; exit 1; }
-  exit 0
+  [[ $mode != failed ]]; exit
 fi
 
 work=$(mktemp -d)
@@ -34,7 +56,7 @@ work=$(mktemp -d)
 trap 'for _ in 1 2 3 4 5; do rm -rf "$work" 2>/dev/null && break; sleep 0.5; done' EXIT
 fail() { echo "FAIL: $*"; echo "--- stderr"; cat "$work/stderr" 2>/dev/null; exit 1; }
 
-fixed=$2
+fixed=$2 mode=${3:-plain}
 cmake --install "$1" --component ostrela-host --prefix "$work/prefix" >/dev/null
 host=$work/prefix/bin/OstrelaHost
 for file in share/applications/com.ostrela.safari-extension.desktop \
@@ -49,13 +71,23 @@ echo '{"organizationId": "org-1", "endpoint": "https://e.example", "machineId": 
   >"$work/managed/com.ostrela.safari-extension.json"
 export HOME=$work/home XDG_CONFIG_HOME=$work/config
 export XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
-export OSTRELA_LOG_LEVEL=debug GTK_A11Y=none
+export GTK_A11Y=none
+if [[ $mode == full-journal ]]; then
+  # A file where the App Group's folders go: an error line at the default level.
+  mkdir -p "$work/config/ostrela" && touch "$work/config/ostrela/group-containers"
+else
+  export OSTRELA_LOG_LEVEL=debug
+fi
 
-xvfb-run -a "$0" --inside "$host" "$work" "$fixed" || fail "the host did not run as expected"
+xvfb-run -a "$0" --inside "$host" "$work" "$fixed" "$mode" || fail "the host did not run as expected"
 
+if [[ $mode == full-journal ]]; then
+  grep -q 'com.ostrela.safari-extension\[managed-config\] error: Managed configuration not published: the App Group K7W2RQ9D4F.group.com.ostrela.safari-extension is unavailable$' \
+    "$work/stderr" || fail "the error line did not reach stderr"
+  echo "OstrelaHost showed its window and quit on SIGTERM with the journal full"; exit 0
+fi
 grep -q 'com.ostrela.safari-extension\[managed-config\] debug: Published and read back 1 managed key(s) via the App Group$' \
   "$work/stderr" || fail "no publication line"
 suite=$work/config/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension/preferences.json
 [[ $(cat "$suite") == '{"organizationId":"org-1"}' ]] || fail "suite holds $(cat "$suite")"
-[[ $(stat -c %a "$suite") == 600 ]] || fail "suite file mode $(stat -c %a "$suite")"
 echo "OstrelaHost published and ran with its page"
