@@ -145,8 +145,6 @@ class AnyValue {
   bool isData() const { return std::holds_alternative<Data>(storage_); }
   bool isArray() const { return std::holds_alternative<AnyArray>(storage_); }
   bool isMap() const { return std::holds_alternative<AnyMap>(storage_); }
-  // The platform's number type also carries booleans; "id" accepts both.
-  bool isNumberOrBool() const { return isNumber() || isBool(); }
 
   // Typed access; nullptr when the value is of another kind.
   const bool* asBool() const { return std::get_if<bool>(&storage_); }

@@ -265,8 +265,7 @@ int main(int argc, char** argv) {
   agent.keepRecords(false);
   agent.answer(AgentAnswer::json(200, kAnswer));
   const AgentRelay relay(HttpUrl::fromComponents("http", "127.0.0.1", agent.port()), stores);
-  const AgentRelayRequest request{AnyValue("7f9c2ba4"), std::string(kAgentMessagePath),
-                                  AgentRelayBudget::identity, kMessage};
+  const AgentRelayRequest request{AnyValue("7f9c2ba4"), AgentRelayBudget::identity, kMessage};
   const auto prepared = prepareAgentRequest(relay.baseURL(), request, relay.relaySecret());
   const std::string bytes = wireBytes(std::get<AgentHttpRequest>(prepared));
 

@@ -19,7 +19,7 @@ AgentRelayRequest relayRequest(std::string type, std::optional<AnyValue> id) {
   AnyMap message{{"type", type}, {"host", std::string(redaction ? kRedactionHost : kIdentityHost)}};
   if (id) message.set("id", *id);
   message.set("payload", AnyMap{{"text", "caf\xC3\xA9 \"quoted\""}});
-  return AgentRelayRequest{std::move(id), std::string(kAgentMessagePath),
+  return AgentRelayRequest{std::move(id),
                            redaction ? AgentRelayBudget::redaction : AgentRelayBudget::identity,
                            *encodeJson(message)};
 }
