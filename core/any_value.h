@@ -181,10 +181,6 @@ inline void AnyMap::reserve(std::size_t n) {
   entries_.reserve(n);
 }
 
-// Key comparisons that AnyMap lookups made on the calling thread so far, so
-// tests can check that the cost of a lookup does not grow with the map.
-std::uint64_t anyMapKeyComparisons();
-
 // Member `key` of `value` when `value` is a map and has it; nullptr otherwise.
 const AnyValue* member(const std::optional<AnyValue>& value, std::string_view key);
 

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
@@ -22,6 +21,7 @@
 #include "platform/linux/native_messaging/host_process.h"
 #include "shared/managed_configuration_key.h"
 #include "tests/support/managed_namespace.h"
+#include "tests/support/proc_status.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
@@ -56,14 +56,6 @@ std::pair<std::string, std::string> idAndError(const std::string& reply) {
   const AnyValue* error = member(value, "error");
   return {id && id->isString() ? *id->asString() : "<none>",
           error && error->isString() ? *error->asString() : "<none>"};
-}
-
-long threadCount(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("Threads:", 0) == 0) return std::atol(line.c_str() + std::strlen("Threads:"));
-  }
-  return -1;
 }
 
 constexpr const char* kManagedFile = "com.ostrela.safari-extension.extension.json";
@@ -277,10 +269,10 @@ TEST_F(ExtensionProcess, TenThousandMessagesOnOneConnectionEachGetOneReply) {
   while (auto reply = host->readFrame(10s)) {
     ids.insert(idAndError(*reply).first);
     if (ids.size() % 500 == 0) {
-      const long threads = threadCount(host->pid());
+      const long threads = procStatusValue(host->pid(), "Threads");
       if (ids.size() == 1000) threadsEarly = threads;
       if (ids.size() > 1000) threadsLate = std::max(threadsLate, threads);
-      peakKiB = std::max(peakKiB, host->peakMemoryKiB());
+      peakKiB = std::max(peakKiB, procStatusValue(host->pid(), "VmHWM"));
     }
   }
   if (ids.size() < static_cast<std::size_t>(kMessages)) host.reset();  // unblocks the writer

@@ -34,7 +34,6 @@ class LazyPool {
     threads_.store(running + 1, std::memory_order_release);
   }
   void taskEnded() { tasks_.fetch_sub(1, std::memory_order_relaxed); }
-  std::size_t threads() const { return threads_.load(std::memory_order_acquire); }
 
  private:
   // Read when a thread is about to start, not at process start (it reads /sys).
@@ -47,15 +46,9 @@ class LazyPool {
   std::mutex mutex_;  // serialises starting threads
 };
 
-std::atomic<LazyPool*> created{nullptr};
-
 LazyPool& lazyPool() {
   // Never deleted: tasks may still run while the process exits.
-  static LazyPool* const pool = [] {
-    auto* made = new LazyPool;
-    created.store(made, std::memory_order_release);
-    return made;
-  }();
+  static LazyPool* const pool = new LazyPool;
   return *pool;
 }
 
@@ -63,11 +56,6 @@ LazyPool& lazyPool() {
 
 boost::asio::thread_pool& workerPool() {
   return lazyPool().pool;
-}
-
-std::size_t workerThreadCount() {
-  const LazyPool* pool = created.load(std::memory_order_acquire);
-  return pool != nullptr ? pool->threads() : 0;
 }
 
 PoolWork::PoolWork() {
