@@ -75,7 +75,7 @@ void logOutcomeBench(benchmark::State& state, bool debug) {
                       LogSettings{debug, false});
   const NativeReply reply{AnyMap{{"ok", false}, {"error", "directory lookup failed for user"}},
                           true};
-  measure(state, [&] { logOutcome(logger, "Relayed", "getLdap", false, reply); });
+  measure(state, [&] { logOutcome(logger, Handling::relayed, "getLdap", reply); });
 }
 void BM_LogOutcomeDebugOff(benchmark::State& state) {
   logOutcomeBench(state, false);
