@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes apps/ostrela_extension/startup-order.txt: the functions and data that
+"""Writes scripts/startup-order.txt: the functions and data that
 a cold start of OstrelaExtension touches, for the linker to place side by side.
 
 A browser starts one OstrelaExtension per message, and much of what such a
@@ -36,7 +36,7 @@ import tempfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-OUTPUT = ROOT / "apps/ostrela_extension/startup-order.txt"
+OUTPUT = ROOT / "scripts/startup-order.txt"
 MESSAGES = {
     "config": '{"type":"getManagedConfig","id":1}',
     "relay": '{"type":"getToken","host":"com.ostrela.ldap_host","id":"t1"}',
