@@ -4,12 +4,19 @@ start-up layout script and the browser tests: answers like an agent, records eac
 request, and prints it unless quiet. A message with "delayMs" is answered that much
 later. Run on its own, or import it and call serve()."""
 import json
+import os
 import sys
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 AGENT_PORT = 47653
+
+
+def app_group_file():
+    """The App Group store's file below $XDG_CONFIG_HOME, as scripts/app_group.sh spells it."""
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "app_group.sh")) as f:
+        return next(line.split("=", 1)[1].strip() for line in f if line.startswith("app_group_file="))
 
 
 def reply_to(message):

@@ -12,7 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/file_preference_stores.h"
 #include "platform/linux/native_messaging/host_process.h"
+#include "shared/managed_configuration_key.h"
 #include "tests/support/proc_status.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
@@ -128,9 +130,9 @@ int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
   TemporaryDirectory folder;
   // Forced values come from the installed folder only; where it has no file, that costs one lookup.
+  const ostrela::linux_platform::FilePreferenceStores stores({folder.path() / "home"}, {}, "");
   folder.write(
-      "home/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension/"
-      "preferences.json",
+      std::filesystem::relative(stores.suiteFile(ostrela::appGroupSuiteName), folder.path()),
       R"({"machineId":"m-1","agentRelaySecret":"s"})");
   const auto env = environment(folder);
   TestAgent agent(47653);

@@ -19,12 +19,11 @@ import zipfile
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scripts"))
-from sample_agent import SampleAgent, reply_to, serve as serve_agent  # noqa: E402
+from sample_agent import SampleAgent, app_group_file, reply_to, serve as serve_agent  # noqa: E402
 
 SECRET = "s3cret-for-the-browser-test"
 EXTENSION_ID = "ekfgpjddkkddijfidbnihfiiebjmbofb"  # from the key in web_extension/manifest.json
 FIREFOX_EXTENSION_ID = "native-test@ostrela.example"
-SUITE = "K7W2RQ9D4F.group.com.ostrela.safari-extension"
 
 
 class Quiet(BaseHTTPRequestHandler):
@@ -129,7 +128,7 @@ def main():
         write(os.path.join(forged, "ostrela/managed-preferences", policy),
               json.dumps({"organizationName": "Forged", "endpoint": "http://forged.example"}))
         write(os.path.join(managed, policy), json.dumps({"organizationName": "Acme", "apiToken": "t0k", "Misspelt": 1}))
-        write(os.path.join(config, "ostrela/group-containers", SUITE, "preferences.json"),
+        write(os.path.join(config, app_group_file()),
               json.dumps({"machineId": "machine-7", "agentRelaySecret": SECRET}))
 
         extension = os.path.join(work, "extension")

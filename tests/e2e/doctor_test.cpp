@@ -12,7 +12,9 @@
 #include <string>
 
 #include "extension/relay/agent_url.h"
+#include "platform/linux/file_preference_stores.h"
 #include "platform/linux/native_messaging/host_process.h"
+#include "shared/managed_configuration_key.h"
 #include "tests/support/loopback_listener.h"
 #include "tests/support/managed_namespace.h"
 #include "tests/support/temporary_directory.h"
@@ -37,8 +39,8 @@ struct Machine {
   fs::path home() const { return root.path() / "home"; }
   fs::path managed() const { return root.path() / "managed"; }
   fs::path appGroup() const {
-    return home() / ".config/ostrela/group-containers" /
-           "K7W2RQ9D4F.group.com.ostrela.safari-extension/preferences.json";
+    return linux_platform::FilePreferenceStores({home() / ".config"}, {}, "")
+        .suiteFile(appGroupSuiteName);
   }
   void registerHost(const std::string& executable) const {
     const std::string command = "HOME=" + home().string() + " " OSTRELA_MANIFEST_TOOL +

@@ -55,7 +55,8 @@ xvfb-run -a "$0" --inside "$host" "$work" "$fixed" || fail "the host did not run
 
 grep -q 'com.ostrela.safari-extension\[managed-config\] debug: Published and read back 1 managed key(s) via the App Group$' \
   "$work/stderr" || fail "no publication line"
-suite=$work/config/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension/preferences.json
+source "$(dirname "$0")/../../../../scripts/app_group.sh"
+suite=$work/config/$app_group_file
 [[ $(cat "$suite") == '{"organizationId":"org-1"}' ]] || fail "suite holds $(cat "$suite")"
 [[ $(stat -c %a "$suite") == 600 ]] || fail "suite file mode $(stat -c %a "$suite")"
 echo "OstrelaHost published and ran with its page"
