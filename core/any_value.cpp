@@ -8,13 +8,6 @@
 namespace ostrela {
 namespace {
 
-thread_local std::uint64_t keyComparisons = 0;
-
-bool sameKey(std::string_view a, std::string_view b) {
-  ++keyComparisons;
-  return a == b;
-}
-
 std::uint64_t rotl(std::uint64_t x, int bits) {
   return (x << bits) | (x >> (64 - bits));
 }
@@ -105,10 +98,6 @@ bool operator==(const Number& a, const Number& b) {
   return s.int_ >= 0 && static_cast<std::uint64_t>(s.int_) == u.uint_;
 }
 
-std::uint64_t anyMapKeyComparisons() {
-  return keyComparisons;
-}
-
 std::uint32_t AnyMap::Index::fragment(std::string_view key) {
   return static_cast<std::uint32_t>(keyedHash(key) >> 32);
 }
@@ -148,15 +137,14 @@ AnyMap::~AnyMap() = default;
 std::size_t AnyMap::position(std::string_view key, std::uint32_t hash) const {
   if (!index_) {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-      if (sameKey(entries_[i].first, key)) return i;
+      if (entries_[i].first == key) return i;
     }
     return entries_.size();
   }
   const std::vector<std::uint64_t>& slots = index_->slots;
   for (std::size_t at = hash & index_->mask(); slots[at] != 0; at = (at + 1) & index_->mask()) {
     const std::size_t candidate = (slots[at] & 0xffffffff) - 1;
-    if (static_cast<std::uint32_t>(slots[at] >> 32) == hash &&
-        sameKey(entries_[candidate].first, key)) {
+    if (static_cast<std::uint32_t>(slots[at] >> 32) == hash && entries_[candidate].first == key) {
       return candidate;
     }
   }

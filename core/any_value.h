@@ -145,8 +145,6 @@ class AnyValue {
   bool isData() const { return std::holds_alternative<Data>(storage_); }
   bool isArray() const { return std::holds_alternative<AnyArray>(storage_); }
   bool isMap() const { return std::holds_alternative<AnyMap>(storage_); }
-  // The platform's number type also carries booleans; "id" accepts both.
-  bool isNumberOrBool() const { return isNumber() || isBool(); }
 
   // Typed access; nullptr when the value is of another kind.
   const bool* asBool() const { return std::get_if<bool>(&storage_); }
@@ -182,10 +180,6 @@ inline std::vector<AnyMap::Entry>::const_iterator AnyMap::end() const {
 inline void AnyMap::reserve(std::size_t n) {
   entries_.reserve(n);
 }
-
-// Key comparisons that AnyMap lookups made on the calling thread so far, so
-// tests can check that the cost of a lookup does not grow with the map.
-std::uint64_t anyMapKeyComparisons();
 
 // Member `key` of `value` when `value` is a map and has it; nullptr otherwise.
 const AnyValue* member(const std::optional<AnyValue>& value, std::string_view key);

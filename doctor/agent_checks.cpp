@@ -1,22 +1,25 @@
 #include "doctor/agent_checks.h"
 
+#include "extension/relay/agent_url.h"
+
 namespace ostrela::doctor {
 
 void checkAgent(const AgentFacts& facts, DoctorReport& report) {
   constexpr const char* kArea = "agent";
+  const std::string address = std::string(kAgentHost) + ":" + std::to_string(kAgentPort);
   if (!facts.listening) {
-    report.add(kArea, CheckState::failed, "nothing listens on 127.0.0.1:47653",
+    report.add(kArea, CheckState::failed, "nothing listens on " + address,
                "start the Ostrela agent (and enable it at boot)");
     return;
   }
   if (facts.ownerProblem) {
     report.add(kArea, CheckState::failed,
-               "127.0.0.1:47653 belongs to " + facts.owner + ": " + *facts.ownerProblem,
+               address + " (account " + facts.owner + "): " + *facts.ownerProblem,
                "stop that program and start the Ostrela agent; the extension never sends its "
                "secret to another account's listener");
     return;
   }
-  report.add(kArea, CheckState::passed, "127.0.0.1:47653 listens, account " + facts.owner);
+  report.add(kArea, CheckState::passed, address + " listens, account " + facts.owner);
   if (facts.httpProblem) {
     report.add(kArea, CheckState::failed, "no HTTP answer: " + *facts.httpProblem,
                "restart the Ostrela agent");

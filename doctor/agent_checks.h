@@ -1,4 +1,4 @@
-// The local agent the extension relays to, on 127.0.0.1:47653.
+// The local agent the extension relays to, at kAgentHost:kAgentPort.
 #pragma once
 
 #include <optional>
@@ -10,7 +10,7 @@ namespace ostrela::doctor {
 
 struct AgentFacts {
   bool listening = false;
-  std::optional<std::string> ownerProblem;  // the listener's account, when not acceptable
+  std::optional<std::string> ownerProblem;  // why the relay would refuse the listener
   std::string owner;                        // the listener's account, for the line
   std::optional<std::string> httpProblem;   // nothing when it answered HTTP
   bool relayTried = false;                  // only when asked for

@@ -3,6 +3,7 @@
 #include <memory>
 #include <set>
 
+#include "extension/relay/relay_secret.h"
 #include "host/configuration_publisher.h"
 #include "shared/in_memory_preference_domain.h"
 #include "shared/managed_configuration_key.h"
@@ -43,12 +44,13 @@ void checkAppGroup(const AppGroupFacts& facts, const std::optional<AnyMap>& poli
   }
   if (!facts.accessProblem) report.add(kArea, CheckState::passed, facts.file + ": the user's only");
 
-  const AnyValue* secret = facts.contents->find("agentRelaySecret");
+  const std::string secretKey(kAgentRelaySecretKey);
+  const AnyValue* secret = facts.contents->find(kAgentRelaySecretKey);
   const std::string* secretText = secret != nullptr ? secret->asString() : nullptr;
   if (secretText != nullptr && !secretText->empty()) {
-    report.add(kArea, CheckState::passed, "agentRelaySecret present");
+    report.add(kArea, CheckState::passed, secretKey + " present");
   } else {
-    report.add(kArea, CheckState::failed, "agentRelaySecret missing or empty",
+    report.add(kArea, CheckState::failed, secretKey + " missing or empty",
                "have the agent provision its secret for this user");
   }
 

@@ -34,8 +34,7 @@ NativeRoute relayRoute(const AnyMap& message, const std::optional<AnyValue>& id,
   if (!body) {
     return fail("Malformed '" + std::string(type) + "' request: not serializable as JSON", id);
   }
-  return RelayRoute{
-      AgentRelayRequest{id, std::string(kAgentMessagePath), budget, std::move(*body)}};
+  return RelayRoute{AgentRelayRequest{id, budget, std::move(*body)}};
 }
 
 NativeRoute route(const AnyValue* message) {

@@ -13,16 +13,12 @@
 
 namespace ostrela {
 
-inline constexpr std::string_view kAgentMessagePath = "/browser-extension/native-message";
-
 // Chooses the session, and so the time budget, of an agent exchange.
 enum class AgentRelayBudget { identity, redaction };
 
 struct AgentRelayRequest {
   // The message's id as messageIdentifier took it; goes into every reply.
   std::optional<AnyValue> id;
-  // Relative to the agent's base URL; always kAgentMessagePath.
-  std::string path;
   AgentRelayBudget budget = AgentRelayBudget::identity;
   // The whole message as compact JSON, every member included.
   std::string body;

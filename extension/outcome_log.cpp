@@ -2,10 +2,12 @@
 
 namespace ostrela {
 
-void logOutcome(const Logger& logger, const char* verb, std::string_view typeLabel, bool locally,
+void logOutcome(const Logger& logger, Handling handling, std::string_view typeLabel,
                 const NativeReply& reply) {
   if (!logger.isEnabled(LogLevel::debug)) return;
-  const char* suffix = locally ? " locally" : "";
+  const bool relayed = handling == Handling::relayed;
+  const char* verb = relayed ? "Relayed" : "Answered";
+  const char* suffix = relayed ? "" : " locally";
 
   const AnyValue* ok = reply.payload.find("ok");
   if (ok != nullptr && ok->asBool() != nullptr && *ok->asBool()) {

@@ -8,10 +8,12 @@
 
 namespace ostrela {
 
-// "<verb> '<label>'< locally>: ok | <error> | failed" at debug level. The
-// agent's own error text is private. When debug is off for `logger`, this
-// looks at nothing and allocates nothing.
-void logOutcome(const Logger& logger, const char* verb, std::string_view typeLabel, bool locally,
+enum class Handling { answeredLocally, relayed };
+
+// "Answered '<label>' locally: …" or "Relayed '<label>': …", then "ok", the
+// error text or "failed", at debug level. The agent's own error text is
+// private. When debug is off for `logger`, this looks at nothing and allocates nothing.
+void logOutcome(const Logger& logger, Handling handling, std::string_view typeLabel,
                 const NativeReply& reply);
 
 }  // namespace ostrela

@@ -35,7 +35,7 @@ void SafariWebExtensionHandler::beginRequestWithExtensionContext(
     const Logger& logger = logger_;
     relayTasks_.startDetached(std::move(relay->request),
                               [&logger, label = std::move(label), completion](NativeReply reply) {
-                                logOutcome(logger, "Relayed", label, false, reply);
+                                logOutcome(logger, Handling::relayed, label, reply);
                                 completion->complete(std::move(reply.payload));
                               });
     return;
@@ -51,7 +51,7 @@ void SafariWebExtensionHandler::beginRequestWithExtensionContext(
   } else {
     reply = std::move(std::get<ReplyRoute>(next).reply);
   }
-  logOutcome(logger_, "Answered", label, true, reply);
+  logOutcome(logger_, Handling::answeredLocally, label, reply);
   completion->complete(std::move(reply.payload));
 }
 

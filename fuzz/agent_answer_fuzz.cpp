@@ -59,8 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (key(readInPieces(answer, cut, answer.size())) != key(whole)) std::abort();
   if (answer.size() <= 4096 && key(readInPieces(answer, 1, 1)) != key(whole)) std::abort();
 
-  const AgentRelayRequest request{AnyValue(7), std::string(kAgentMessagePath),
-                                  AgentRelayBudget::identity, "{}"};
+  const AgentRelayRequest request{AnyValue(7), AgentRelayBudget::identity, "{}"};
   const NativeReply reply = judgeAgentOutcome(whole, *agentBaseURL(), request);
   const AnyValue* ok = reply.payload.find("ok");
   if (ok == nullptr || !ok->isBool()) std::abort();

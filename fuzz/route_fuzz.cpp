@@ -26,12 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::abort();
     }
     if (const AnyValue* id = reply->reply.payload.find("id");
-        id && !id->isString() && !id->isNumberOrBool()) {
+        id && !id->isString() && !id->isNumber() && !id->isBool()) {
       std::abort();
     }
   } else if (const auto* relay = std::get_if<RelayRoute>(&next)) {
     if (decodeJson(relay->request.body) != message) std::abort();
-    if (relay->request.path != kAgentMessagePath) std::abort();
   } else if (!message || !message->isMap()) {
     std::abort();
   }

@@ -29,8 +29,9 @@ managed="$work/managed"
 forced="$managed/com.ostrela.safari-extension.extension.json"
 mkdir -p "$managed"
 chmod 755 "$work" "$managed"
-group="$XDG_CONFIG_HOME/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension"
-mkdir -p "$group"
+source scripts/app_group.sh
+group_file="$XDG_CONFIG_HOME/$app_group_file"
+mkdir -p "$(dirname "$group_file")"
 cat > "$forced" <<'JSON'
 {"endpoint": "https://ostrela.example.org/api", "apiToken": "org-token-123",
  "organizationName": "", "enabledServices": ["ldap", "redaction"],
@@ -47,15 +48,15 @@ else
   echo "(not root: no mount namespace, so the forced preferences below are not read)"
   in_namespace() { "$@"; }
 fi
-cat > "$group/preferences.json" <<'JSON'
+cat > "$group_file" <<'JSON'
 {"organizationName": "Example Org", "machineId": "host-0042", "agentRelaySecret": "demo-secret"}
 JSON
 
 echo
 echo "== Forced preferences (root's file, seen by the host as $fixed/...):"
 cat "$forced"
-echo "== App Group copy ($group/preferences.json):"
-cat "$group/preferences.json"
+echo "== App Group copy ($group_file):"
+cat "$group_file"
 echo
 
 client="$build/apps/ostrela_native_client/ostrela-native-client"

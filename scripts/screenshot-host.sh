@@ -1,25 +1,41 @@
 #!/usr/bin/env bash
 # Takes the host window's pictures for the documentation: the real OstrelaHost
-# under Xvfb, its browser integration scripted to answer "enabled" or "disabled"
-# (OSTRELA_HOST_SCRIPTED_BROWSER), captured with xwd once the page shows the state.
+# under Xvfb, in a home folder of its own, captured with xwd once it has
+# published and its window has settled on the state it found. "disabled": no
+# browser here has the native-messaging host registered; "enabled": the host is
+# registered for the user in every browser's folder (an installed browser of
+# browsers/browsers.table is needed, such as Debian's chromium).
 #   scripts/screenshot-host.sh [build dir] [output folder]
 # Defaults: build/default and docs/. Writes host-window-enabled.png and
-# host-window.png (the extension off, as the documentation shows it).
+# host-window.png (the extension off, as the documentation shows it). Run as
+# root, the host runs as nobody: as root it would not read a user's folders.
 set -euo pipefail
 
 if [[ ${1:-} == --inside ]]; then
-  host=$2 work=$3 picture=$4
+  host=$2 work=$3
   "$host" 2>"$work/stderr" &
   pid=$!
-  for _ in $(seq 200); do
-    grep -qs getStateOfExtension "$work/browser/calls" && break
+  # What OstrelaHost shows: publication first, then its window, then the page with the
+  # state it found (in under a second; "unknown" after 5 s without one). A picture that
+  # stays the same for 1.5 s, once it has changed from the first one, is the settled page.
+  for _ in $(seq 100); do
+    grep -qs 'Published and read back' "$work/stderr" && xwininfo -name Ostrela >/dev/null 2>&1 &&
+      break
     sleep 0.1
   done
-  sleep 5  # the page's answer and its first paint
-  xwd -silent -name Ostrela >"$work/window.xwd"
+  xwd -silent -name Ostrela >"$work/first.xwd"
+  same=0 changed=0
+  for _ in $(seq 40); do
+    sleep 0.5
+    xwd -silent -name Ostrela >"$work/window.xwd"
+    cmp -s "$work/window.xwd" "$work/first.xwd" || changed=1
+    if cmp -s "$work/window.xwd" "$work/last.xwd" 2>/dev/null; then same=$((same + 1)); else same=0; fi
+    cp "$work/window.xwd" "$work/last.xwd"
+    ((changed && same >= 3)) && break
+  done
   kill -TERM "$pid"
   wait "$pid" || true
-  python3 - "$work/window.xwd" "$picture" <<'PY'
+  python3 - "$work/window.xwd" "$work/window.png" <<'PY'
 # XWD (ZPixmap, 32 bits per pixel, true colour) to an 8-bit RGB PNG.
 import struct, sys, zlib
 data = open(sys.argv[1], 'rb').read()
@@ -50,28 +66,38 @@ root=$(dirname "$self")/..
 build=$(realpath "${1:-$root/build/default}")
 out=$(realpath "${2:-$root/docs}")
 command -v xwd >/dev/null || {
-  sudo=""
-  [[ $(id -u) -ne 0 ]] && sudo="sudo"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y x11-apps
+  source "$root/scripts/as_root.sh"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y x11-apps
 }
-cmake --build "$build" --target OstrelaHost
+cmake --build "$build" --target OstrelaHost OstrelaExtension
 
 work=$(mktemp -d)
 # WebKit's helper processes may still be writing their caches for a moment after the host quits.
 trap 'for _ in 1 2 3 4 5; do rm -rf "$work" 2>/dev/null && break; sleep 0.5; done' EXIT
-mkdir -p "$work/browser" "$work/etc/ostrela/managed-preferences" "$work/home" "$work/cache" "$work/data"
+mkdir -p "$work/etc" "$work/home" "$work/cache" "$work/data"
+as_user=()
+if [[ $(id -u) -eq 0 ]]; then
+  chown -R nobody:nogroup "$work"
+  as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/etc
 export XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
+export OSTRELA_LOG_LEVEL=debug GTK_A11Y=none
 # GTK and WebKit draw in software into the X window itself, so that xwd sees the page too.
-export OSTRELA_HOST_SCRIPTED_BROWSER=$work/browser GTK_A11Y=none
 export GSK_RENDERER=cairo WEBKIT_DISABLE_COMPOSITING_MODE=1
 
 for state in enabled disabled; do
-  echo "$state" >"$work/browser/state"
-  rm -f "$work/browser/calls"
+  manifests=("$build/ostrela-native-host-manifests" --user --chrome-id abcdefghijklmnopabcdefghijklmnop
+             --firefox-id ostrela@example.org --executable "$build/apps/ostrela_extension/OstrelaExtension")
+  if [[ $state == enabled ]]; then
+    "${as_user[@]}" "${manifests[@]}" >/dev/null
+  else
+    "${as_user[@]}" "${manifests[@]}" --remove >/dev/null
+  fi
   picture=$out/host-window-$state.png
   [[ $state == disabled ]] && picture=$out/host-window.png
-  xvfb-run -a -s "-screen 0 1024x768x24" "$self" --inside "$build/apps/ostrela_host/OstrelaHost" \
-    "$work" "$picture"
+  "${as_user[@]}" xvfb-run -a -s "-screen 0 1024x768x24" "$self" --inside \
+    "$build/apps/ostrela_host/OstrelaHost" "$work"
+  cp "$work/window.png" "$picture"
   echo "wrote $picture"
 done

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes apps/ostrela_extension/startup-order.txt: the functions and data that
+"""Writes scripts/startup-order.txt: the functions and data that
 a cold start of OstrelaExtension touches, for the linker to place side by side.
 
 A browser starts one OstrelaExtension per message, and much of what such a
@@ -35,8 +35,11 @@ import sys
 import tempfile
 from pathlib import Path
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from sample_agent import app_group_file  # noqa: E402
+
 ROOT = Path(__file__).resolve().parent.parent
-OUTPUT = ROOT / "apps/ostrela_extension/startup-order.txt"
+OUTPUT = ROOT / "scripts/startup-order.txt"
 MESSAGES = {
     "config": '{"type":"getManagedConfig","id":1}',
     "relay": '{"type":"getToken","host":"com.ostrela.ldap_host","id":"t1"}',
@@ -107,9 +110,9 @@ def main():
     with tempfile.TemporaryDirectory() as folder:
         work = Path(folder)
         # A user's store as the host leaves it, with the relay's secret.
-        group = work / "config/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension"
-        group.mkdir(parents=True)
-        (group / "preferences.json").write_text(
+        group_file = work / "config" / app_group_file()
+        group_file.parent.mkdir(parents=True)
+        group_file.write_text(
             '{"machineId":"m-1","tenantId":"t-1","agentRelaySecret":"s3cret"}')
         agent = subprocess.Popen([sys.executable, str(ROOT / "scripts/sample_agent.py")],
                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)

@@ -14,5 +14,6 @@ inline constexpr const char* hostBundleIdentifier = "com.ostrela.safari-extensio
 // identity host ("getLdap", "getToken") and the redaction host ("scrub").
 inline constexpr std::string_view kIdentityHost = "com.ostrela.ldap_host";
 inline constexpr std::string_view kRedactionHost = "com.ostrela.redaction_host";
+inline constexpr std::string_view kNativeHostNames[] = {kIdentityHost, kRedactionHost};
 
 }  // namespace ostrela

@@ -75,7 +75,7 @@ void logOutcomeBench(benchmark::State& state, bool debug) {
                       LogSettings{debug, false});
   const NativeReply reply{AnyMap{{"ok", false}, {"error", "directory lookup failed for user"}},
                           true};
-  measure(state, [&] { logOutcome(logger, "Relayed", "getLdap", false, reply); });
+  measure(state, [&] { logOutcome(logger, Handling::relayed, "getLdap", reply); });
 }
 void BM_LogOutcomeDebugOff(benchmark::State& state) {
   logOutcomeBench(state, false);
@@ -97,12 +97,11 @@ void BM_ManagedConfigurationFromFiles(benchmark::State& state) {
     managed += ",\"unknownKey" + std::to_string(i) + "\":" + std::to_string(i);
   managed += "}";
   dir.write("managed/com.ostrela.safari-extension.extension.json", managed);
-  dir.write(std::string("home/ostrela/group-containers/") + std::string(appGroupSuiteName) +
-                "/preferences.json",
-            R"({"organizationName":"Acme","agentRelaySecret":"s"})");
   const linux_platform::FilePreferenceStores stores(
       linux_platform::XdgDirectories{dir.path() / "home"}, {dir.path() / "managed", false},
       "com.ostrela.safari-extension.extension");
+  dir.write(std::filesystem::relative(stores.suiteFile(appGroupSuiteName), dir.path()),
+            R"({"organizationName":"Acme","agentRelaySecret":"s"})");
   measure(state, [&] {
     const auto reader = ManagedConfigurationReader::fromUserDefaults(stores);
     auto config = reader.managedConfiguration();

@@ -18,6 +18,7 @@
 #include "core/json.h"
 #include "platform/linux/native_messaging/frame_codec.h"
 #include "platform/linux/native_messaging/host_process.h"
+#include "tests/support/proc_status.h"
 #include "tests/support/temporary_directory.h"
 
 namespace {
@@ -101,7 +102,7 @@ Answer answer(const std::string& frame, const std::vector<std::string>& env) {
   host.writeFrame(frame);
   const auto reply = host.readFrame(600s);
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-  const long peak = host.peakMemoryKiB();  // still alive: it waits for end of input
+  const long peak = procStatusValue(host.pid(), "VmHWM");  // still alive: it waits for end of input
   host.closeInput();
   host.wait(10s);
   const bool replied = reply && reply->find(R"("ok":false)") != std::string::npos;

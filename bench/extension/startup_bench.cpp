@@ -12,7 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/file_preference_stores.h"
 #include "platform/linux/native_messaging/host_process.h"
+#include "shared/managed_configuration_key.h"
+#include "tests/support/proc_status.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
@@ -42,7 +45,8 @@ Sample coldStart(const std::string& program, const std::string& message,
   host.writeFrame(message);
   const auto reply = host.readFrame(10s);
   const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  const long peak = host.peakMemoryKiB();  // the host waits for end of input: still alive
+  const long peak =
+      procStatusValue(host.pid(), "VmHWM");  // the host waits for end of input: still alive
   host.closeInput();
   host.wait(10s);
   if (!reply) std::fprintf(stderr, "no reply from %s\n", program.c_str());
@@ -110,7 +114,7 @@ void throughput(const char* what, const std::string& program, const std::string&
   int replies = 0;
   long peak = 0;
   while (host.readFrame(15s)) {
-    if (++replies % 1000 == 0) peak = std::max(peak, host.peakMemoryKiB());
+    if (++replies % 1000 == 0) peak = std::max(peak, procStatusValue(host.pid(), "VmHWM"));
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   writer.join();
@@ -126,9 +130,9 @@ int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
   TemporaryDirectory folder;
   // Forced values come from the installed folder only; where it has no file, that costs one lookup.
+  const ostrela::linux_platform::FilePreferenceStores stores({folder.path() / "home"}, {}, "");
   folder.write(
-      "home/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension/"
-      "preferences.json",
+      std::filesystem::relative(stores.suiteFile(ostrela::appGroupSuiteName), folder.path()),
       R"({"machineId":"m-1","agentRelaySecret":"s"})");
   const auto env = environment(folder);
   TestAgent agent(47653);

@@ -9,7 +9,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <dirent.h>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -29,6 +28,7 @@
 #include "platform/linux/http/listener_account.h"
 #include "platform/linux/process_setup.h"
 #include "shared/managed_configuration_key.h"
+#include "tests/support/proc_status.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
@@ -182,45 +182,34 @@ std::vector<double> accountLookups(std::uint16_t port, int samples, bool fromPro
   return result;
 }
 
-std::vector<double> secretLookups(const AgentRelay& relay, int samples) {
+// What the relay does for every exchange: reads the secret from the App Group store.
+std::vector<double> secretLookups(const PreferenceStores& stores, int samples) {
   std::vector<double> result;
   for (int i = 0; i < samples; ++i) {
     const Clock::time_point start = Clock::now();
-    if (!relay.relaySecret()) std::abort();
+    if (!relaySecret(stores)) std::abort();
     result.push_back(microseconds(Clock::now() - start));
   }
   return result;
 }
 
-long statusField(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
-  }
-  return -1;
+long ownStatus(const char* field) {
+  return testing::procStatusValue(::getpid(), field);
 }
 
-std::size_t threadCount() {
-  std::size_t count = 0;
-  DIR* dir = ::opendir("/proc/self/task");
-  while (const dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
-  ::closedir(dir);
-  return count;
-}
-
+// `threadsBeforePool`: the process's threads before the relay's pool started.
 void inFlight(const AgentRelay& relay, TestAgent& agent, const AgentRelayRequest& request,
-              std::chrono::milliseconds agentDelay) {
+              std::chrono::milliseconds agentDelay, long threadsBeforePool) {
   constexpr int kExchanges = 1000;
   AgentAnswer answer = AgentAnswer::json(200, kAnswer);
   answer.delay = agentDelay;
   agent.answer(answer);
   const std::size_t connectionsBefore = agent.connectionCount();
   std::ofstream("/proc/self/clear_refs") << "5";  // resets the peak resident size
-  const long rssBefore = statusField("VmRSS:");
+  const long rssBefore = ownStatus("VmRSS");
   std::atomic<int> remaining{kExchanges};
   std::atomic<int> failures{0};
-  std::size_t maxThreads = 0;
+  long maxThreads = 0;
 
   const Clock::time_point start = Clock::now();
   for (int i = 0; i < kExchanges; ++i) {
@@ -230,17 +219,17 @@ void inFlight(const AgentRelay& relay, TestAgent& agent, const AgentRelayRequest
     });
   }
   while (remaining.load() > 0) {
-    maxThreads = std::max(maxThreads, threadCount());
+    maxThreads = std::max(maxThreads, ownStatus("Threads"));
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   const double wall = microseconds(Clock::now() - start) / 1000;
-  const long peak = statusField("VmHWM:");
+  const long peak = ownStatus("VmHWM");
   std::printf(
       "  agent answers after %3lld ms: wall %7.1f ms, failures %d, peak RSS +%.1f MiB "
-      "(agent included), threads: pool %zu, process at most %zu (main + agent + pool), "
+      "(agent included), threads: pool %ld, process at most %ld (main + agent + pool), "
       "connections opened %zu\n",
       static_cast<long long>(agentDelay.count()), wall, failures.load(),
-      (peak - rssBefore) / 1024.0, linux_platform::workerThreadCount(), maxThreads,
+      (peak - rssBefore) / 1024.0, ownStatus("Threads") - threadsBeforePool, maxThreads,
       agent.connectionCount() - connectionsBefore);
 }
 
@@ -264,10 +253,11 @@ int main(int argc, char** argv) {
   TestAgent agent;
   agent.keepRecords(false);
   agent.answer(AgentAnswer::json(200, kAnswer));
-  const AgentRelay relay(HttpUrl::fromComponents("http", "127.0.0.1", agent.port()), stores);
-  const AgentRelayRequest request{AnyValue("7f9c2ba4"), std::string(kAgentMessagePath),
-                                  AgentRelayBudget::identity, kMessage};
-  const auto prepared = prepareAgentRequest(relay.baseURL(), request, relay.relaySecret());
+  const auto baseURL = HttpUrl::fromComponents("http", "127.0.0.1", agent.port());
+  const AgentRelay relay(baseURL, stores);
+  const long threadsBeforePool = ownStatus("Threads");
+  const AgentRelayRequest request{AnyValue("7f9c2ba4"), AgentRelayBudget::identity, kMessage};
+  const auto prepared = prepareAgentRequest(baseURL, request, relaySecret(*stores));
   const std::string bytes = wireBytes(std::get<AgentHttpRequest>(prepared));
 
   std::printf(
@@ -277,13 +267,14 @@ int main(int argc, char** argv) {
   if (part == "pool") relayedInPool(relay, request, warmup, samples);
   if (part == "task") relayedFromOutside(relay, request, warmup, samples);
   if (part == "raw") rawSocketExchanges(agent.port(), bytes, warmup, samples);
-  if (part == "flight") inFlight(relay, agent, request, std::chrono::milliseconds(0));
+  if (part == "flight")
+    inFlight(relay, agent, request, std::chrono::milliseconds(0), threadsBeforePool);
   if (!part.empty()) return 0;
 
   const Summary raw = summarize(rawSocketExchanges(agent.port(), bytes, warmup, samples));
   const Summary pooled = summarize(relayedInPool(relay, request, warmup, samples));
   const Summary outside = summarize(relayedFromOutside(relay, request, warmup, samples));
-  const Summary secret = summarize(secretLookups(relay, samples));
+  const Summary secret = summarize(secretLookups(*stores, samples));
   printRow("raw socket keep-alive POST (floor)", raw);
   printRow("relayed send, awaited in a pool task", pooled);
   printRow("relayed send, one detached task per message", outside);
@@ -306,7 +297,7 @@ int main(int argc, char** argv) {
               connectChecked.median / connectOnly.median);
 
   std::printf("1,000 exchanges in flight at once:\n");
-  inFlight(relay, agent, request, std::chrono::milliseconds(0));
-  inFlight(relay, agent, request, std::chrono::milliseconds(200));
+  inFlight(relay, agent, request, std::chrono::milliseconds(0), threadsBeforePool);
+  inFlight(relay, agent, request, std::chrono::milliseconds(200), threadsBeforePool);
   return 0;
 }

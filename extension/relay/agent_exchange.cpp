@@ -26,7 +26,7 @@ bool fitsInHeaderValue(std::string_view value) {
 std::variant<AgentHttpRequest, NativeReply> prepareAgentRequest(
     const std::optional<HttpUrl>& baseURL, const AgentRelayRequest& request,
     const std::optional<std::string>& secret) {
-  std::optional<HttpUrl> url = baseURL ? baseURL->resolving(request.path) : std::nullopt;
+  std::optional<HttpUrl> url = baseURL ? baseURL->resolving(kAgentMessagePath) : std::nullopt;
   if (!url) return errorReply(kNotConfigured, request.id);
 
   AgentHttpRequest http{std::move(*url), {}, request.body};

@@ -18,6 +18,9 @@
 
 namespace ostrela {
 
+// Where on the agent every relayed message goes, relative to its base URL.
+inline constexpr std::string_view kAgentMessagePath = "/browser-extension/native-message";
+
 struct HttpHeader {
   std::string name;
   std::string value;

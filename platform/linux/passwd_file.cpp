@@ -28,9 +28,8 @@ std::optional<PasswdEntry> parseLine(std::string_view line) {
   return entry;
 }
 
-}  // namespace
-
-std::optional<PasswdEntry> passwdEntryForUid(uid_t uid, const std::filesystem::path& file) {
+template <typename Wanted>
+std::optional<PasswdEntry> firstEntry(const std::filesystem::path& file, Wanted wanted) {
   // C stdio rather than <fstream>: it is in the executable already, the locale machinery is not.
   std::FILE* in = std::fopen(file.c_str(), "re");
   if (in == nullptr) return std::nullopt;
@@ -41,11 +40,22 @@ std::optional<PasswdEntry> passwdEntryForUid(uid_t uid, const std::filesystem::p
     std::string_view text(line, static_cast<std::size_t>(length));
     if (text.back() == '\n') text.remove_suffix(1);
     found = parseLine(text);
-    if (found && found->uid != uid) found.reset();
+    if (found && !wanted(*found)) found.reset();
   }
   std::free(line);
   std::fclose(in);
   return found;
+}
+
+}  // namespace
+
+std::optional<PasswdEntry> passwdEntryForUid(uid_t uid, const std::filesystem::path& file) {
+  return firstEntry(file, [uid](const PasswdEntry& entry) { return entry.uid == uid; });
+}
+
+std::optional<PasswdEntry> passwdEntryForName(std::string_view name,
+                                              const std::filesystem::path& file) {
+  return firstEntry(file, [name](const PasswdEntry& entry) { return entry.name == name; });
 }
 
 }  // namespace ostrela::linux_platform

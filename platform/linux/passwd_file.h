@@ -1,7 +1,7 @@
 // Accounts as /etc/passwd lists them, read directly. The executables a browser
 // starts are linked statically, where getpwuid would load glibc's NSS modules
 // at run time; the local file is what they need (root, the user's own
-// account), and a miss is a value, never a failure.
+// account, the agent's service account), and a miss is a value, never a failure.
 #pragma once
 
 #include <sys/types.h>
@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace ostrela::linux_platform {
 
@@ -22,5 +23,8 @@ struct PasswdEntry {
 // read or has none. Malformed lines are skipped.
 std::optional<PasswdEntry> passwdEntryForUid(uid_t uid,
                                              const std::filesystem::path& file = "/etc/passwd");
+// The first well-formed entry of `file` named `name`.
+std::optional<PasswdEntry> passwdEntryForName(std::string_view name,
+                                              const std::filesystem::path& file = "/etc/passwd");
 
 }  // namespace ostrela::linux_platform

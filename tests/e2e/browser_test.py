@@ -4,7 +4,7 @@
 The extension sends native messages with runtime.sendNativeMessage (one host
 process per message) and runtime.connectNative (one process, several messages),
 and posts the replies to a collector of this test. A test agent listens on the
-real agent address, 127.0.0.1:47653.
+real agent address, 127.0.0.1:47653: scripts/sample_agent.py.
 """
 import argparse
 import json
@@ -15,36 +15,20 @@ import subprocess
 import sys
 import tempfile
 import threading
-import time
 import zipfile
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scripts"))
+from sample_agent import SampleAgent, app_group_file, reply_to, serve as serve_agent  # noqa: E402
 
 SECRET = "s3cret-for-the-browser-test"
 EXTENSION_ID = "ekfgpjddkkddijfidbnihfiiebjmbofb"  # from the key in web_extension/manifest.json
 FIREFOX_EXTENSION_ID = "native-test@ostrela.example"
-SUITE = "K7W2RQ9D4F.group.com.ostrela.safari-extension"
 
 
 class Quiet(BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
-
-
-class Agent(Quiet):
-    requests = []
-
-    def do_POST(self):
-        body = json.loads(self.rfile.read(int(self.headers["Content-Length"])))
-        Agent.requests.append({"path": self.path, "auth": self.headers.get("Authorization"),
-                               "body": body})
-        if body.get("id") == "slow":
-            time.sleep(0.5)
-        reply = json.dumps({"ok": True, "answered": body["type"], "id": "agent's own"}).encode()
-        self.send_response(200)
-        self.send_header("Content-Type", "application/json")
-        self.send_header("Content-Length", str(len(reply)))
-        self.end_headers()
-        self.wfile.write(reply)
 
 
 class Collector(Quiet):
@@ -144,7 +128,7 @@ def main():
         write(os.path.join(forged, "ostrela/managed-preferences", policy),
               json.dumps({"organizationName": "Forged", "endpoint": "http://forged.example"}))
         write(os.path.join(managed, policy), json.dumps({"organizationName": "Acme", "apiToken": "t0k", "Misspelt": 1}))
-        write(os.path.join(config, "ostrela/group-containers", SUITE, "preferences.json"),
+        write(os.path.join(config, app_group_file()),
               json.dumps({"machineId": "machine-7", "agentRelaySecret": SECRET}))
 
         extension = os.path.join(work, "extension")
@@ -153,7 +137,7 @@ def main():
         script = os.path.join(extension, "background.js")
         with open(script) as f:
             write(script, f.read().replace("__COLLECTOR_PORT__", str(collector.server_port)))
-        serve(Agent, 47653)
+        serve_agent(quiet=True)
 
         env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=config, XDG_CONFIG_DIRS=forged,
                    OSTRELA_LOG_LEVEL="debug")
@@ -182,9 +166,9 @@ def main():
                                                                "machineId": "machine-7"},
                                         "id": 1, "unrecognizedForcedKeys": ["Misspelt"]},
               "getManagedConfig answered from the managed file and the App Group copy")
-        check(token["reply"] == {"ok": True, "answered": "getToken", "id": "tok-1"},
+        check(token["reply"] == dict(reply_to({"type": "getToken"}), id="tok-1"),
               "getToken relayed, the agent's reply carries the message's id")
-        check(scrub["reply"] == {"ok": True, "answered": "scrub", "id": 3}, "scrub relayed")
+        check(scrub["reply"] == dict(reply_to({"type": "scrub"}), id=3), "scrub relayed")
         check(port["error"] is None and len(port["replies"]) == 3, "connectNative got three replies")
         by_id = {json.dumps(r.get("id")): r for r in port["replies"]}
         check([r["id"] for r in port["replies"]][-1] == "slow",
@@ -192,9 +176,10 @@ def main():
         check(by_id.get('"fast"', {}).get("ok") is True, "local answer on the same connection")
         check(by_id.get("true", {}).get("error") == "Unknown native message type 'nothing'",
               "boolean id echoed as a boolean")
-        check(len(Agent.requests) == 3 and all(r["auth"] == "Bearer " + SECRET for r in Agent.requests),
+        agent = SampleAgent.requests
+        check(len(agent) == 3 and all(r["auth"] == "Bearer " + SECRET for r in agent),
               "the agent saw three requests, each with the bearer secret")
-        check(all(r["path"] == "/browser-extension/native-message" for r in Agent.requests),
+        check(all(r["path"] == "/browser-extension/native-message" for r in agent),
               "requests went to the agent's path")
         return 1 if failures else 0
     finally:

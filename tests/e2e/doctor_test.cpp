@@ -11,7 +11,11 @@
 #include <memory>
 #include <string>
 
+#include "extension/relay/agent_url.h"
+#include "platform/linux/file_preference_stores.h"
 #include "platform/linux/native_messaging/host_process.h"
+#include "shared/managed_configuration_key.h"
+#include "tests/support/loopback_listener.h"
 #include "tests/support/managed_namespace.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
@@ -35,8 +39,8 @@ struct Machine {
   fs::path home() const { return root.path() / "home"; }
   fs::path managed() const { return root.path() / "managed"; }
   fs::path appGroup() const {
-    return home() / ".config/ostrela/group-containers" /
-           "K7W2RQ9D4F.group.com.ostrela.safari-extension/preferences.json";
+    return linux_platform::FilePreferenceStores({home() / ".config"}, {}, "")
+        .suiteFile(appGroupSuiteName);
   }
   void registerHost(const std::string& executable) const {
     const std::string command = "HOME=" + home().string() + " " OSTRELA_MANIFEST_TOOL +
@@ -153,22 +157,23 @@ TEST(OstrelaDoctor, ReportsEachBrokenMachineWithItsLine) {
        "OstrelaHost to publish it again"},
       {"no agent", [](Machine&) {}, "[FAIL] agent: nothing listens on 127.0.0.1:47653", kNoAgent},
       {"agent of another account", [](Machine&) {},
-       "[FAIL] agent: 127.0.0.1:47653 belongs to nobody: neither root nor this user", 65534},
+       "[FAIL] agent: 127.0.0.1:47653 (account nobody): the listening process belongs to another "
+       "user",
+       65534},
   };
   for (const BrokenMachine& row : table) {
     SCOPED_TRACE(row.name);
     Machine machine;
     row.breakIt(machine);
-    // A listening socket belongs to the account that made it.
-    if (row.agent >= 0) {
-      ASSERT_EQ(::seteuid(row.agent), 0);
-    }
     std::unique_ptr<testing::TestAgent> agent;
-    if (row.agent != kNoAgent) agent = std::make_unique<testing::TestAgent>(47653);
-    if (row.agent >= 0) {
-      ASSERT_EQ(::seteuid(0), 0);
-    }
+    std::unique_ptr<testing::ForkedListener> otherAccount;
+    if (row.agent == kTestAgent) agent = std::make_unique<testing::TestAgent>(kAgentPort);
+    if (row.agent >= 0)
+      otherAccount = std::make_unique<testing::ForkedListener>(row.agent, 1, kAgentPort);
     const DoctorRun run = runDoctor(machine);
+    if (otherAccount) {
+      EXPECT_TRUE(otherAccount->receivedNothing()) << "not even a request line";
+    }
     EXPECT_NE(run.output.find(row.expectedLine), std::string::npos) << run.output;
     const bool works =
         std::string(row.name) == "healthy" || std::string(row.name).starts_with("host");

@@ -83,13 +83,12 @@ TEST(Route, GetManagedConfigIsAnsweredLocallyWhenNoStringHost) {
   }
 }
 
-TEST(Route, RelayedMessagesGetBudgetPathIdAndTheWholeBody) {
+TEST(Route, RelayedMessagesGetBudgetIdAndTheWholeBody) {
   const auto r = routeJson(
       R"({"type":"getToken","host":"com.ostrela.ldap_host","id":"req-1","extra":{"n":[1,null]}})");
   const auto* relay = std::get_if<RelayRoute>(&r);
   ASSERT_NE(relay, nullptr);
   EXPECT_EQ(relay->request.id, AnyValue("req-1"));
-  EXPECT_EQ(relay->request.path, "/browser-extension/native-message");
   EXPECT_EQ(relay->request.budget, AgentRelayBudget::identity);
   EXPECT_EQ(
       relay->request.body,

@@ -31,7 +31,7 @@ TEST(OutcomeLog, OneDebugLineWhoseTextFollowsTheReply) {
   };
   for (const auto& c : cases) {
     testing::RecordingLogSink sink;
-    logOutcome(Logger("s", "c", sink, LogSettings{true, c.showPrivate}), "Relayed", "scrub", false,
+    logOutcome(Logger("s", "c", sink, LogSettings{true, c.showPrivate}), Handling::relayed, "scrub",
                c.reply);
     const auto lines = sink.lines();
     ASSERT_EQ(lines.size(), 1u) << c.line;
@@ -42,7 +42,7 @@ TEST(OutcomeLog, OneDebugLineWhoseTextFollowsTheReply) {
 
 long allocationsDuring(const Logger& logger, const NativeReply& reply) {
   const long before = testing::allocationCount();
-  logOutcome(logger, "Relayed", "scrub", false, reply);
+  logOutcome(logger, Handling::relayed, "scrub", reply);
   return testing::allocationCount() - before;
 }
 

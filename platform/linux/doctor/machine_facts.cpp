@@ -7,10 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 #include "core/json.h"
+#include "extension/relay/agent_url.h"
+#include "platform/linux/file_descriptor.h"
 #include "platform/linux/file_preference_stores.h"
 #include "platform/linux/host_manifest_file.h"
 #include "platform/linux/http/listener_account.h"
@@ -23,9 +23,6 @@
 
 namespace ostrela::linux_platform {
 namespace {
-
-constexpr std::uint16_t kAgentPort = 47653;
-constexpr std::string_view kHostNames[] = {kIdentityHost, kRedactionHost};
 
 // From /etc/passwd itself: the doctor is linked statically, without NSS.
 std::string accountName(uid_t uid) {
@@ -74,49 +71,38 @@ doctor::RegistrationFacts registration(const Browser& browser,
   return facts;
 }
 
-// The account of a TCP listener that accepts on 127.0.0.1:port, from /proc/net/tcp.
-std::optional<uid_t> listenerOwner(std::uint16_t port) {
-  std::ifstream table("/proc/net/tcp");
-  std::string line;
-  std::getline(table, line);  // the header
-  char wanted[16];
-  std::snprintf(wanted, sizeof wanted, ":%04X", port);
-  while (std::getline(table, line)) {
-    std::istringstream fields(line);
-    std::string slot, local, remote, state, queues, timer, retransmits;
-    uid_t uid = 0;
-    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid;
-    const bool loopbackOrAny = local.starts_with("0100007F") || local.starts_with("00000000");
-    if (state == "0A" && loopbackOrAny && local.ends_with(wanted)) return uid;
-  }
-  return std::nullopt;
-}
-
-// Nothing when a GET to the agent's address gets an HTTP status line within 2 s.
-std::optional<std::string> httpProblem(std::uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return std::string("no socket");
+// A connection to the agent's address, with 2 s limits on sending and receiving;
+// invalid when nothing accepts there.
+FileDescriptor connectToAgent() {
+  FileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return fd;
   timeval timeout{2, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::optional<std::string> problem;
-  const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-  char head[16] = {};
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    problem = "cannot connect";
-  } else if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
-             static_cast<ssize_t>(request.size())) {
-    problem = "cannot send a request";
-  } else if (::recv(fd, head, sizeof head - 1, MSG_WAITALL) < 7 ||
-             std::string_view(head).substr(0, 7) != "HTTP/1.") {
-    problem = "no HTTP status line within 2 s";
+  address.sin_port = htons(kAgentPort);
+  if (::inet_pton(AF_INET, std::string(kAgentHost).c_str(), &address.sin_addr) != 1 ||
+      ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    fd.reset();
   }
-  ::close(fd);
-  return problem;
+  return fd;
+}
+
+// Nothing when a GET on `connection` gets an HTTP status line within 2 s.
+std::optional<std::string> httpProblem(const FileDescriptor& connection) {
+  const std::string request =
+      "GET / HTTP/1.1\r\nHost: " + std::string(kAgentHost) + "\r\nConnection: close\r\n\r\n";
+  char head[16] = {};
+  if (::send(connection.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(request.size())) {
+    return "cannot send a request";
+  }
+  if (::recv(connection.get(), head, sizeof head - 1, MSG_WAITALL) < 7 ||
+      std::string_view(head).substr(0, 7) != "HTTP/1.") {
+    return "no HTTP status line within 2 s";
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -153,7 +139,7 @@ doctor::PolicyFacts policyFacts(const std::filesystem::path& folder, std::string
 
 doctor::AppGroupFacts appGroupFacts(const XdgDirectories& directories) {
   const FilePreferenceStores stores(directories, {}, extensionBundleIdentifier);
-  const auto file = stores.suiteFolder(appGroupSuiteName) / "preferences.json";
+  const auto file = stores.suiteFile(appGroupSuiteName);
   doctor::AppGroupFacts facts{file.string(), false, {}, {}};
   struct stat info {};
   if (::stat(file.c_str(), &info) != 0) return facts;
@@ -173,11 +159,11 @@ std::vector<doctor::RegistrationFacts> registrationFacts(const BrowserEnvironmen
   std::vector<doctor::RegistrationFacts> all;
   for (const Browser& browser : browserTable()) {
     bool hasManifest = false;
-    for (std::string_view name : kHostNames) {
+    for (std::string_view name : kNativeHostNames) {
       hasManifest = hasManifest || findManifest(browser, environment, std::string(name));
     }
     if (!hasManifest && !findBrowserProgram(browser, environment)) continue;
-    for (std::string_view name : kHostNames) {
+    for (std::string_view name : kNativeHostNames) {
       all.push_back(registration(browser, environment, std::string(name)));
     }
   }
@@ -187,20 +173,21 @@ std::vector<doctor::RegistrationFacts> registrationFacts(const BrowserEnvironmen
 doctor::AgentFacts agentFacts(bool relay, const std::filesystem::path& host,
                               const std::vector<std::string>& arguments) {
   doctor::AgentFacts facts;
-  const std::optional<uid_t> owner = listenerOwner(kAgentPort);
-  facts.listening = owner.has_value();
-  if (!owner) return facts;
-  facts.owner = accountName(*owner);
-  // The relay's own rule: root, this user, or the agent's service account.
-  if (!isAcceptableAgentAccount(*owner)) {
-    facts.ownerProblem = "neither root nor this user (" + accountName(::geteuid()) + ")";
-    return facts;
-  }
-  facts.httpProblem = httpProblem(kAgentPort);
+  // The relay's own way and rule: the account of the listener that accepted
+  // this connection, checked before anything is written on it.
+  const FileDescriptor connection = connectToAgent();
+  facts.listening = connection.valid();
+  if (!connection.valid()) return facts;
+  const std::optional<uid_t> owner = listenerAccount(connection.get());
+  facts.owner = owner ? accountName(*owner) : "an unknown account";
+  facts.ownerProblem = whyAgentAccountIsRefused(owner);
+  if (facts.ownerProblem) return facts;
+  facts.httpProblem = httpProblem(connection);
   if (!relay || host.empty()) return facts;
   facts.relayTried = true;
-  const HostSession session = runHost(
-      host, arguments, {R"({"type":"getToken","host":"com.ostrela.ldap_host","id":"doctor"})"});
+  const AnyMap message{
+      {"type", "getToken"}, {"host", std::string(kIdentityHost)}, {"id", "doctor"}};
+  const HostSession session = runHost(host, arguments, {*encodeJson(message)});
   facts.relayProblem = session.failure.empty()
                            ? doctor::roundTripProblem(session.replies, session.exitStatus)
                            : std::optional(session.failure);

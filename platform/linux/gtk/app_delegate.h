@@ -1,5 +1,6 @@
 // The host application's delegate: publishes the managed configuration once
-// at launch, and lets closing the window quit the application.
+// at launch. Closing the window quits the application (GTK's default: nothing
+// holds it).
 #pragma once
 
 #include "core/logger.h"
@@ -16,8 +17,6 @@ class AppDelegate {
   // On the main thread, before the window shows. The App Group suite is
   // opened for this call only.
   void applicationDidFinishLaunching() const;
-
-  bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
 
  private:
   const PreferenceStores& stores_;

@@ -16,7 +16,8 @@ To* as(From* instance) {
 }
 
 // Owns one reference to a GObject of type T; copies take references of their
-// own. Main thread only, as the objects it holds are GTK's and WebKit's.
+// own. Copied and let go on the main thread only, as the objects it holds are
+// GTK's and WebKit's; a completion may carry one to the main thread by moving it.
 template <typename T>
 class GObjectPtr {
  public:

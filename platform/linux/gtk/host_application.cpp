@@ -39,11 +39,9 @@ gboolean quitOnSignal(gpointer application) {
   return G_SOURCE_CONTINUE;
 }
 
-void onStartup(GApplication* application, gpointer data) {
+void onStartup(GApplication*, gpointer data) {
   auto& run = *static_cast<HostRun*>(data);
   run.delegate.applicationDidFinishLaunching();
-  if (!run.delegate.applicationShouldTerminateAfterLastWindowClosed())
-    g_application_hold(application);
 }
 
 // Still inside the application's run, so the main context is ours: completions

@@ -53,33 +53,31 @@ void ViewController::viewDidLoad() {
 }
 
 void ViewController::webViewDidFinishNavigation(WebKitWebView* webView) {
-  // The completion keeps the web view alive until its main-context work has run.
-  g_object_ref(webView);
-  browser_.getStateOfExtension(kExtensionIdentifier, [webView](ExtensionStateResult result) {
-    const auto* state = std::get_if<ExtensionState>(&result);
-    const std::string script = state != nullptr ? showScript(state->isEnabled) : std::string();
-    runOnMainContext([webView, script] {
-      if (!script.empty()) {
-        webkit_web_view_evaluate_javascript(webView, script.c_str(), -1, nullptr, nullptr, nullptr,
-                                            nullptr, nullptr);
-      }
-      g_object_unref(webView);
-    });
-  });
+  // The completion keeps the web view alive until its main-context work has run,
+  // and hands its reference on there, so that it is let go on the main thread.
+  browser_.getStateOfExtension(
+      kExtensionIdentifier,
+      [view = GObjectPtr<WebKitWebView>::retain(webView)](ExtensionStateResult result) mutable {
+        const auto* state = std::get_if<ExtensionState>(&result);
+        const std::string script = state != nullptr ? showScript(state->isEnabled) : std::string();
+        runOnMainContext([view = std::move(view), script] {
+          if (!script.empty()) {
+            webkit_web_view_evaluate_javascript(view.get(), script.c_str(), -1, nullptr, nullptr,
+                                                nullptr, nullptr, nullptr);
+          }
+        });
+      });
 }
 
 void ViewController::didReceiveScriptMessage(std::string_view body) {
   if (body != kOpenPreferencesMessage) return;
-  GApplication* application = as<GApplication>(g_object_ref(application_.get()));
-  browser_.showPreferencesForExtension(kExtensionIdentifier,
-                                       [application](std::optional<BrowserIntegrationError>) {
-                                         // The application quits whether or not the settings could
-                                         // be shown.
-                                         runOnMainContext([application] {
-                                           g_application_quit(application);
-                                           g_object_unref(application);
-                                         });
-                                       });
+  // The application quits whether or not the settings could be shown.
+  browser_.showPreferencesForExtension(
+      kExtensionIdentifier,
+      [application = application_](std::optional<BrowserIntegrationError>) mutable {
+        runOnMainContext(
+            [application = std::move(application)] { g_application_quit(application.get()); });
+      });
 }
 
 namespace {

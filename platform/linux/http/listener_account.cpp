@@ -10,11 +10,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
+
+#include "platform/linux/file_descriptor.h"
+#include "platform/linux/passwd_file.h"
 
 namespace ostrela::linux_platform {
 namespace {
@@ -53,8 +56,8 @@ enum class Lookup { found, pending, unknown };
 
 // The socket at `remote` connected to `local`, looked up by its four addresses.
 Lookup askSockDiag(const TcpEndpoint& local, const TcpEndpoint& remote, uid_t& account) {
-  const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-  if (fd < 0) return Lookup::unknown;
+  const FileDescriptor fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+  if (!fd.valid()) return Lookup::unknown;
   struct {
     nlmsghdr header;
     inet_diag_req_v2 request;
@@ -77,14 +80,13 @@ Lookup askSockDiag(const TcpEndpoint& local, const TcpEndpoint& remote, uid_t& a
   kernel.nl_family = AF_NETLINK;
   alignas(nlmsghdr) char answer[1024];
   ssize_t n = -1;
-  if (::sendto(fd, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel),
+  if (::sendto(fd.get(), &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel),
                sizeof kernel) == static_cast<ssize_t>(sizeof message)) {
     // The kernel answers within sendto: the answer is waiting already.
     do {
-      n = ::recv(fd, answer, sizeof answer, MSG_DONTWAIT);
+      n = ::recv(fd.get(), answer, sizeof answer, MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
   }
-  ::close(fd);
   if (n <= 0) return Lookup::unknown;
   const auto* header = reinterpret_cast<const nlmsghdr*>(answer);
   if (!NLMSG_OK(header, static_cast<unsigned>(n)) || header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
@@ -147,10 +149,8 @@ std::optional<uid_t> serviceAccount() {
   static const std::optional<uid_t> account = []() -> std::optional<uid_t> {
     constexpr std::string_view name = OSTRELA_AGENT_ACCOUNT;
     if (name.empty()) return std::nullopt;
-    std::ifstream file("/etc/passwd");
-    std::stringstream text;
-    text << file.rdbuf();
-    return accountInPasswd(text.str(), name);
+    const auto entry = passwdEntryForName(name);
+    return entry ? std::optional(entry->uid) : std::nullopt;
   }();
   return account;
 }
@@ -203,31 +203,17 @@ void lookUpAgentServiceAccount() {
   serviceAccount();
 }
 
-std::optional<uid_t> accountInPasswd(std::string_view passwd, std::string_view name) {
-  // name:password:uid:gid:gecos:home:shell
-  while (!passwd.empty()) {
-    const std::size_t end = passwd.find('\n');
-    std::string_view line = passwd.substr(0, end);
-    passwd = end == std::string_view::npos ? std::string_view() : passwd.substr(end + 1);
-    const std::size_t nameEnd = line.find(':');
-    if (nameEnd == std::string_view::npos || line.substr(0, nameEnd) != name) continue;
-    const std::size_t uidStart = line.find(':', nameEnd + 1);
-    if (uidStart == std::string_view::npos) continue;
-    const std::string_view uidText =
-        line.substr(uidStart + 1, line.find(':', uidStart + 1) - uidStart - 1);
-    uid_t uid = 0;
-    const auto [rest, ec] = std::from_chars(uidText.data(), uidText.data() + uidText.size(), uid);
-    if (ec == std::errc() && rest == uidText.data() + uidText.size() && !uidText.empty())
-      return uid;
-  }
-  return std::nullopt;
+std::optional<uid_t> listenerAccount(int connectedSocket) {
+  const std::optional<TcpEndpoint> local = localEndpoint(connectedSocket);
+  const std::optional<TcpEndpoint> remote = peerEndpoint(connectedSocket);
+  return local && remote ? listenerAccount(*local, *remote) : std::nullopt;
 }
 
 std::optional<std::string> whyAgentListenerIsRefused(int connectedSocket) {
-  const std::optional<TcpEndpoint> local = localEndpoint(connectedSocket);
-  const std::optional<TcpEndpoint> remote = peerEndpoint(connectedSocket);
-  const std::optional<uid_t> account =
-      local && remote ? listenerAccount(*local, *remote) : std::nullopt;
+  return whyAgentAccountIsRefused(listenerAccount(connectedSocket));
+}
+
+std::optional<std::string> whyAgentAccountIsRefused(std::optional<uid_t> account) {
   if (!account) return "the agent's account could not be verified";
   if (!isAcceptableAgentAccount(*account)) return "the listening process belongs to another user";
   return std::nullopt;

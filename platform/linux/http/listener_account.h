@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace ostrela::linux_platform {
 
@@ -40,14 +39,15 @@ bool isAcceptableAgentAccount(uid_t account);
 // able to read the file later (process_confinement.h).
 void lookUpAgentServiceAccount();
 
-// The uid of `name` in the text of a passwd file. Read directly, not through
-// NSS, so that a static executable needs no NSS modules.
-std::optional<uid_t> accountInPasswd(std::string_view passwd, std::string_view name);
+// The listener's account for a connected socket, looked up as above.
+std::optional<uid_t> listenerAccount(int connectedSocket);
 
 // For the relay, right after a connection is made and before anything is
-// written on it: nothing when the listener may be talked to, else why not
-// ("the listening process belongs to another user", or "the agent's account
-// could not be verified").
+// written on it, and for the admin check: nothing when the listener may be
+// talked to, else why not ("the listening process belongs to another user",
+// or "the agent's account could not be verified").
 std::optional<std::string> whyAgentListenerIsRefused(int connectedSocket);
+// The same rule for an account already looked up with listenerAccount.
+std::optional<std::string> whyAgentAccountIsRefused(std::optional<uid_t> account);
 
 }  // namespace ostrela::linux_platform

@@ -36,7 +36,6 @@ class LazyPool {
     threads_.store(running + 1, std::memory_order_release);
   }
   void taskEnded() { tasks_.fetch_sub(1, std::memory_order_relaxed); }
-  std::size_t threads() const { return threads_.load(std::memory_order_acquire); }
 
  private:
   // The processors this process may run on, asked of the kernel when a second
@@ -57,15 +56,9 @@ class LazyPool {
   std::mutex mutex_;  // serialises starting threads
 };
 
-std::atomic<LazyPool*> created{nullptr};
-
 LazyPool& lazyPool() {
   // Never deleted: tasks may still run while the process exits.
-  static LazyPool* const pool = [] {
-    auto* made = new LazyPool;
-    created.store(made, std::memory_order_release);
-    return made;
-  }();
+  static LazyPool* const pool = new LazyPool;
   return *pool;
 }
 
@@ -73,11 +66,6 @@ LazyPool& lazyPool() {
 
 boost::asio::thread_pool& workerPool() {
   return lazyPool().pool;
-}
-
-std::size_t workerThreadCount() {
-  const LazyPool* pool = created.load(std::memory_order_acquire);
-  return pool != nullptr ? pool->threads() : 0;
 }
 
 PoolWork::PoolWork() {

@@ -20,9 +20,6 @@ namespace ostrela::linux_platform {
 // two). A cold start that relays one message so starts one thread, not two.
 boost::asio::thread_pool& workerPool();
 
-// Threads the pool runs: 0 until its first task.
-std::size_t workerThreadCount();
-
 // Counts work handed to the pool other than through spawnDetached (an
 // exchange awaited from another executor) as a task in flight while it lives,
 // so that a thread runs it.

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <system_error>
 
 #include "platform/linux/native_messaging/frame_codec.h"
@@ -212,16 +211,6 @@ int HostProcess::terminate(std::chrono::milliseconds grace) {
   if (status != kStillRunning) return status;
   ::kill(-pid_, SIGKILL);
   return wait(std::chrono::seconds(5));
-}
-
-long HostProcess::peakMemoryKiB() const {
-  if (pid_ <= 0) return 0;
-  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return 0;
 }
 
 std::string HostProcess::errorOutput() {

@@ -67,8 +67,6 @@ class HostProcess {
   int terminate(std::chrono::milliseconds grace);
   const std::string& waitFailure() const { return waitFailure_; }
 
-  // The running child's peak resident memory so far (VmHWM), in KiB; 0 once it has exited.
-  long peakMemoryKiB() const;
   pid_t pid() const { return pid_; }
   // Everything the host wrote to stderr (all of it once wait() has returned a
   // status, unless a process outside its group still holds stderr).

@@ -19,7 +19,7 @@ AgentRelayRequest relayRequest(std::string type, std::optional<AnyValue> id) {
   AnyMap message{{"type", type}, {"host", std::string(redaction ? kRedactionHost : kIdentityHost)}};
   if (id) message.set("id", *id);
   message.set("payload", AnyMap{{"text", "caf\xC3\xA9 \"quoted\""}});
-  return AgentRelayRequest{std::move(id), std::string(kAgentMessagePath),
+  return AgentRelayRequest{std::move(id),
                            redaction ? AgentRelayBudget::redaction : AgentRelayBudget::identity,
                            *encodeJson(message)};
 }
@@ -67,28 +67,6 @@ std::uint16_t unusedPort() {
   std::uint16_t port = 0;
   ::close(loopbackListener(1, port));
   return port;
-}
-
-sockaddr_in loopbackAddress(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  return address;
-}
-
-int loopbackListener(int backlog, std::uint16_t& port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = loopbackAddress(0);
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd, backlog) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  port = ntohs(address.sin_port);
-  return fd;
 }
 
 }  // namespace ostrela::testing

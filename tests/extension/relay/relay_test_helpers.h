@@ -2,8 +2,6 @@
 // folders, requests as the dispatcher builds them, and a blocking send.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -12,6 +10,7 @@
 #include "extension/native_route.h"
 #include "platform/linux/file_preference_stores.h"
 #include "platform/linux/http/agent_relay.h"
+#include "tests/support/loopback_listener.h"
 #include "tests/support/temporary_directory.h"
 
 namespace ostrela::testing {
@@ -49,12 +48,5 @@ double millisecondsSince(std::chrono::steady_clock::time_point start);
 
 // A port on 127.0.0.1 where nothing listens (taken, then let go).
 std::uint16_t unusedPort();
-
-// The address of `port` on 127.0.0.1.
-sockaddr_in loopbackAddress(std::uint16_t port);
-
-// A socket listening on 127.0.0.1 at a port the system chose, stored in `port`; -1 on
-// failure. System calls only, so that a forked child of a threaded process may use it.
-int loopbackListener(int backlog, std::uint16_t& port);
 
 }  // namespace ostrela::testing

@@ -20,7 +20,7 @@ TEST(PooledAgentRelayTasks, ATaskThatThrowsIsAnsweredWithItsIdAndLogged) {
   const Logger logger("com.ostrela.safari-extension.extension", "native-bridge", sink, {});
   PooledAgentRelayTasks tasks(&relayOutOfMemory, logger);
   std::promise<NativeReply> finished;
-  tasks.startDetached(AgentRelayRequest{AnyValue(7), "/p", AgentRelayBudget::identity, "{}"},
+  tasks.startDetached(AgentRelayRequest{AnyValue(7), AgentRelayBudget::identity, "{}"},
                       [&](NativeReply reply) { finished.set_value(std::move(reply)); });
 
   auto reply = finished.get_future();

@@ -88,6 +88,7 @@ if [[ $mode == full-journal ]]; then
 fi
 grep -q 'com.ostrela.safari-extension\[managed-config\] debug: Published and read back 1 managed key(s) via the App Group$' \
   "$work/stderr" || fail "no publication line"
-suite=$work/config/ostrela/group-containers/K7W2RQ9D4F.group.com.ostrela.safari-extension/preferences.json
+source "$(dirname "$0")/../../../../scripts/app_group.sh"
+suite=$work/config/$app_group_file
 [[ $(cat "$suite") == '{"organizationId":"org-1"}' ]] || fail "suite holds $(cat "$suite")"
 echo "OstrelaHost published and ran with its page"

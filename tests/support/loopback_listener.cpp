@@ -1,0 +1,80 @@
+#include "tests/support/loopback_listener.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace ostrela::testing {
+namespace {
+
+[[noreturn]] void serve(int portOutput, int connections, std::uint16_t port) {
+  const int listener = loopbackListener(4, port);
+  if (listener < 0) ::_exit(4);
+  if (::write(portOutput, &port, sizeof port) != sizeof port) ::_exit(5);
+  long total = 0;
+  char buffer[4096];
+  for (int i = 0; i < connections; ++i) {
+    const int connection = ::accept(listener, nullptr, nullptr);
+    for (ssize_t n; (n = ::read(connection, buffer, sizeof buffer)) > 0;) total += n;
+    ::close(connection);
+  }
+  ::_exit(total == 0 ? 0 : 1);
+}
+
+}  // namespace
+
+sockaddr_in loopbackAddress(std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  return address;
+}
+
+int loopbackListener(int backlog, std::uint16_t& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int reuse = 1;  // a fixed port may still have connections of an earlier listener
+  sockaddr_in address = loopbackAddress(port);
+  socklen_t length = sizeof address;
+  if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
+      ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd, backlog) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+ForkedListener::ForkedListener(uid_t account, int connections, std::uint16_t port) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return;
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::alarm(20);  // never outlives a test that went wrong
+    if (::setuid(account) != 0) ::_exit(3);
+    serve(ends[1], connections, port);
+  }
+  ::close(ends[1]);
+  if (::read(ends[0], &port_, sizeof port_) != sizeof port_) port_ = 0;
+  ::close(ends[0]);
+}
+
+ForkedListener::~ForkedListener() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+}
+
+bool ForkedListener::receivedNothing() {
+  int status = -1;
+  ::waitpid(std::exchange(pid_, -1), &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace ostrela::testing
