@@ -6,7 +6,10 @@
 # differs; diffoscope's report of the difference goes to OUTDIR (default
 # out/reproducible). Needs root for the file-order and host-name variations.
 # No compiler cache: it would hand the second build the first one's objects.
-#   scripts/check-reproducible.sh [OUTDIR]
+#   scripts/check-reproducible.sh [--control DIR] [OUTDIR]
+#       --control DIR: the .deb files of a build already made (such as the
+#       standard build of scripts/build-packages.sh, with its tests) take the
+#       place of the first build, so only the varied build is made
 #   scripts/check-reproducible.sh --planted   the check fails on a package with
 #                                             its build path compiled in
 set -euo pipefail
@@ -17,11 +20,11 @@ trap 'rm -rf "$work"' EXIT
 source="$work/source"
 mkdir "$source"
 
-reprotest_packages() {  # OUTDIR
+reprotest_packages() {  # OUTDIR [REPROTEST-OPTION...]
   rm -rf "$1"
   mkdir -p "$(dirname "$1")"
   env -u CMAKE_C_COMPILER_LAUNCHER -u CMAKE_CXX_COMPILER_LAUNCHER -u CCACHE_DIR \
-    reprotest --vary=-all,+"${variations//,/,+}" --min-cpus="$(nproc)" --store-dir="$1" \
+    reprotest --vary=-all,+"${variations//,/,+}" --min-cpus="$(nproc)" --store-dir="$1" "${@:2}" \
       --build-command "DEB_BUILD_OPTIONS='nocheck parallel=$(nproc)' dpkg-buildpackage -us -uc -b" \
       "$source" '../*.deb' -- null
 }
@@ -65,8 +68,16 @@ CONTROL
   exit 0
 fi
 
+control=()
+if [[ ${1:-} == --control ]]; then
+  # Laid out as reprotest stores a build of its own: the files beside an empty source-root.
+  mkdir -p "$work/control/source-root"
+  cp "$2"/*.deb "$work/control/"
+  control=(--control-build "$work/control")
+  shift 2
+fi
 git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$source"
 out=$(realpath -m "${1:-out/reproducible}")
 start=$SECONDS
-reprotest_packages "$out"
-echo "reproducible with $variations; $((SECONDS - start)) s for both builds"
+reprotest_packages "$out" "${control[@]}"
+echo "reproducible with $variations; $((SECONDS - start)) s for $(( ${#control[@]} ? 1 : 2 )) build(s)"

@@ -6,7 +6,9 @@
 # entry and the metainfo, runs ostrela-doctor --json and the headless Chromium
 # and Firefox tests against the installed host; then removes the packages with
 # a malformed ids file (removal must ignore the ids), purges them and checks
-# that nothing of theirs and no manifest is left. Needs root (or sudo) and a
+# that nothing of theirs and no manifest is left. Last, a second build with
+# reprotest's variations must give the same .deb files (scripts/check-reproducible.sh),
+# and that check must catch a planted difference. Needs root (or sudo) and a
 # machine without Ostrela installed.
 #   scripts/test-packages.sh [DIR]   DIR: already built .deb files to use
 set -euo pipefail
@@ -89,4 +91,9 @@ left=$(cat "$lists"/ostrela-* | while read -r path; do
   elif [[ -e $path || -L $path ]]; then echo "$path"; fi
 done)
 check "purging left none of the packages' files${left:+: $left}" "[[ -z \"$left\" ]]"
+
+check "a build with reprotest's variations gives the same .deb files" \
+  "$sudo scripts/check-reproducible.sh --control '$out' '$lists/reproducible' >'$lists/reprotest.log' 2>&1 ||
+   { tail -n 60 '$lists/reprotest.log'; cat '$lists'/reproducible/*.diffoscope.out 2>/dev/null | head -n 200; false; }"
+check "the reproducibility check catches a planted build path" "$sudo scripts/check-reproducible.sh --planted"
 exit $fail
