@@ -55,6 +55,7 @@ check "the desktop entry validates" \
   "desktop-file-validate /usr/share/applications/com.ostrela.safari-extension.desktop"
 # Every line of the doctor's about the system manifests and the installed host is ok,
 # and the host it started answered.
+# shellcheck disable=SC2317  # called through check's eval
 doctor_is_content() {
   { ostrela-doctor --json || true; } | python3 -c '
 import json, sys
