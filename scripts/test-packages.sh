@@ -36,6 +36,9 @@ check() { if eval "$2"; then echo "ok    $1"; else echo "FAIL  $1"; fail=1; fi; 
 host=/usr/libexec/ostrela/OstrelaExtension
 names=(com.ostrela.ldap_host com.ostrela.redaction_host)
 
+absent=()
+for folder in "${folders[@]}"; do [[ -e $folder ]] || absent+=("$folder"); done
+
 # The organisation's ids are in place before the packages, as a fleet tool would do it.
 $sudo install -d -m 0755 /etc/ostrela
 printf 'chrome ekfgpjddkkddijfidbnihfiiebjmbofb\nfirefox native-test@ostrela.example\n' |
@@ -82,6 +85,9 @@ check "removal with a malformed ids file succeeds" \
   "$sudo env DEBIAN_FRONTEND=noninteractive apt-get remove -y ostrela-host ostrela-native-host"
 for folder in "${folders[@]}"; do
   check "removing took the manifests from $folder" "! ls $folder/com.ostrela.* 2>/dev/null"
+done
+for folder in "${absent[@]}"; do
+  check "removing took $folder, made by the installation" "[[ ! -e $folder ]]"
 done
 $sudo rm -f $ids_file
 $sudo rmdir /etc/ostrela
