@@ -28,7 +28,9 @@ if ((${#folders[@]} < 3)); then
 fi
 out=$(mktemp -d)
 lists=$(mktemp -d)
-trap 'rm -rf "$out" "$lists"' EXIT
+# A run that stops half-way leaves no ids file behind, which would make the next run refuse.
+trap 'rm -rf "$out" "$lists"; [[ -n $(dpkg-query -W ostrela-native-host 2>/dev/null) ]] ||
+      $sudo rm -f $ids_file' EXIT
 if [[ -n ${1:-} ]]; then cp "$1"/ostrela-*.deb "$out"; else scripts/build-packages.sh "$out"; fi
 
 fail=0
@@ -43,7 +45,9 @@ for folder in "${folders[@]}"; do [[ -e $folder ]] || absent+=("$folder"); done
 $sudo install -d -m 0755 /etc/ostrela
 printf 'chrome ekfgpjddkkddijfidbnihfiiebjmbofb\nfirefox native-test@ostrela.example\n' |
   $sudo tee $ids_file >/dev/null
-(cd "$out" && $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y \
+# apt waits for a lock that another install holds, rather than failing at once.
+apt=(env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -y)
+(cd "$out" && $sudo "${apt[@]}" install \
   ./ostrela-native-host_*.deb ./ostrela-host_*.deb)
 for package in ostrela-native-host ostrela-host; do dpkg -L $package >"$lists/$package"; done
 for folder in "${folders[@]}"; do
@@ -82,7 +86,7 @@ done
 # A malformed line in the ids file must not keep the manifests, nor a glob expand.
 printf 'chrome bad!id\nchrome *\n' | $sudo tee $ids_file >/dev/null
 check "removal with a malformed ids file succeeds" \
-  "$sudo env DEBIAN_FRONTEND=noninteractive apt-get remove -y ostrela-host ostrela-native-host"
+  "$sudo ${apt[*]} remove ostrela-host ostrela-native-host"
 for folder in "${folders[@]}"; do
   check "removing took the manifests from $folder" "! ls $folder/com.ostrela.* 2>/dev/null"
 done
