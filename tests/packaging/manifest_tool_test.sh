@@ -41,6 +41,12 @@ printf 'chrome bad!id\nchrome *\n' > "$work/bad-ids"
 check "--remove ignores a bad ids file" run "$work" --root "$work/root" --remove \
   --ids-file "$work/bad-ids"
 check "--remove leaves no folder" test -z "$(ls -A "$work/root/etc/opt")"
+# An id line "chrome *" is one bad id, never the names of the files where the tool runs.
+printf 'chrome *\n' > "$work/star-ids"
+touch "$work/bin" "$work/boot"
+! (cd "$work" && "$tool" --root "$work/star" --ids-file "$work/star-ids" 2>"$work/stderr") ||
+  check "an id * is refused" false
+check "an id * is refused, not expanded" grep -qF "not an extension id: *" "$work/stderr"
 
 # Links planted where the tool writes: what they lead to stays as it was.
 echo "root only" > "$work/secret"
