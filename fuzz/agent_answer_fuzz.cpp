@@ -3,38 +3,19 @@
 // bytes come whole, split at the point the first two input bytes choose, or
 // one byte at a time; the reply made from it is an object with a boolean
 // "ok" and the request's id, and one of ours has a string "error".
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/json.h"
-#include "platform/linux/http/http_response_reader.h"
+#include "tests/support/answer_in_pieces.h"
 
 using namespace ostrela;
-using ostrela::linux_platform::HttpResponseReader;
+using ostrela::testing::readAnswerInPieces;
 
 namespace {
-
-// The outcome of `answer` handed over in pieces of at most `step` bytes,
-// first a piece of `first` bytes.
-HttpOutcome readInPieces(std::string_view answer, std::size_t first, std::size_t step) {
-  HttpResponseReader reader;
-  std::size_t offset = 0;
-  while (offset < answer.size()) {
-    const std::span<char> space = reader.space();
-    const std::size_t piece = offset == 0 ? std::max<std::size_t>(first, 1) : step;
-    const std::size_t n = std::min({space.size(), piece, answer.size() - offset});
-    std::memcpy(space.data(), answer.data() + offset, n);
-    offset += n;
-    if (auto outcome = reader.received(n)) return std::move(*outcome);
-  }
-  return reader.endOfInput();
-}
 
 // An answer is what it is whatever its segmentation: the same status and
 // body, or too large. A broken one is refused in every segmentation, though
@@ -55,9 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t cut = data[0] | (static_cast<std::size_t>(data[1]) << 8);
   const std::string_view answer(reinterpret_cast<const char*>(data) + 2, size - 2);
 
-  const HttpOutcome whole = readInPieces(answer, answer.size(), answer.size());
-  if (key(readInPieces(answer, cut, answer.size())) != key(whole)) std::abort();
-  if (answer.size() <= 4096 && key(readInPieces(answer, 1, 1)) != key(whole)) std::abort();
+  const HttpOutcome whole = readAnswerInPieces(answer, answer.size(), answer.size()).outcome;
+  if (key(readAnswerInPieces(answer, cut, answer.size()).outcome) != key(whole)) std::abort();
+  if (answer.size() <= 4096 && key(readAnswerInPieces(answer, 1, 1).outcome) != key(whole))
+    std::abort();
 
   const AgentRelayRequest request{AnyValue(7), AgentRelayBudget::identity, "{}"};
   const NativeReply reply = judgeAgentOutcome(whole, *agentBaseURL(), request);

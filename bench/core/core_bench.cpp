@@ -2,6 +2,9 @@
 // allocations it makes per iteration ("allocs").
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
+#include <string>
+
 #include "core/json.h"
 #include "extension/forced_key_report.h"
 #include "extension/native_route.h"
@@ -37,6 +40,20 @@ void BM_DecodeMessage(benchmark::State& state) {
   measure(state, [] { benchmark::DoNotOptimize(decodeJson(kRelayed)); });
 }
 BENCHMARK(BM_DecodeMessage);
+
+// An object of n members: the time per member stays flat (the keys' index),
+// where a scan of every member per member grew with n. Google Benchmark fits
+// the complexity over the range and prints it (expected: N).
+void BM_DecodeObjectOfMembers(benchmark::State& state) {
+  std::string text = "{";
+  for (std::int64_t i = 0; i < state.range(0); ++i) {
+    text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  }
+  text += R"("k0":true})";
+  for (auto _ : state) benchmark::DoNotOptimize(decodeJson(text));
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_DecodeObjectOfMembers)->RangeMultiplier(4)->Range(1 << 10, 1 << 16)->Complexity();
 
 void BM_RouteRelayed(benchmark::State& state) {
   const auto message = decodeJson(kRelayed);

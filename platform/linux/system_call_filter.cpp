@@ -237,10 +237,18 @@ bool installSystemCallFilter() {
   return ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) == 0;
 }
 
+std::span<const int> refusedSystemCalls() {
+  return kRefused;
+}
+
 #else
 
 bool installSystemCallFilter() {
   return false;  // the filter is written for x86-64's system call numbers
+}
+
+std::span<const int> refusedSystemCalls() {
+  return {};
 }
 
 #endif

@@ -3,6 +3,8 @@
 // the system or widen its kernel attack surface answer EPERM; the rest run.
 #pragma once
 
+#include <span>
+
 namespace ostrela::linux_platform {
 
 // Refused with EPERM: execve and execveat; ptrace, process_vm_readv and
@@ -18,5 +20,9 @@ namespace ostrela::linux_platform {
 // Installed with no_new_privs already set, on every thread of the process
 // (SECCOMP_FILTER_FLAG_TSYNC). False when the kernel refuses it.
 bool installSystemCallFilter();
+
+// The numbers the filter refuses with EPERM outright (not clone, socket or
+// ioctl, whose arguments decide), for tests to try each of them.
+std::span<const int> refusedSystemCalls();
 
 }  // namespace ostrela::linux_platform

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <string>
 
@@ -80,24 +78,11 @@ std::string objectOf(int members) {
   return text + R"("k7":"last","k0":true})";
 }
 
-// The fastest of five decodes, in seconds.
-double decodeTime(const std::string& text) {
-  double best = 1e9;
-  for (int run = 0; run < 5; ++run) {
-    const auto start = std::chrono::steady_clock::now();
-    if (!decodeJson(text)) return -1;
-    best = std::min(
-        best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  }
-  return best;
-}
-
-// A large object decodes in time linear in its members (a scan of every member
-// per member took hours for a 64 MiB message): 16 times the members may take
-// 16 times as long, a scan took 256 times; the bound leaves room for a busy machine.
-TEST(JsonDecode, LargeObjectDecodesInLinearTime) {
+// That a large object decodes in time linear in its members (a scan of every
+// member per member took hours for a 64 MiB message) is shown by the core
+// bench's BM_DecodeObjectOfMembers, which reports the complexity it measures.
+TEST(JsonDecode, LargeObjectKeepsEveryMemberAndTheOrderOfFirstSight) {
   constexpr int kMembers = 20000;
-  EXPECT_LT(decodeTime(objectOf(32000)), 64 * decodeTime(objectOf(2000)));
   const auto value = decodeJson(objectOf(kMembers));
   ASSERT_TRUE(value && value->isMap());
   ASSERT_EQ(value->asMap()->size(), std::size_t{kMembers});

@@ -4,48 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
+
+#include "tests/support/answer_in_pieces.h"
 
 namespace ostrela::linux_platform {
 namespace {
 
-struct Result {
-  HttpOutcome outcome;
-  bool reusable = false;
-  std::size_t bytesTaken = 0;  // how much of the input was handed over before the outcome
-};
-
-// Hands `answer` over in the pieces that `cuts` (ascending offsets) make, each
-// in as many reads as space() requires; end of input after the last piece.
-Result readInPieces(std::string_view answer, const std::vector<std::size_t>& cuts) {
-  HttpResponseReader reader;
-  std::size_t offset = 0;
-  std::vector<std::size_t> ends = cuts;
-  ends.push_back(answer.size());
-  for (const std::size_t end : ends) {
-    while (offset < end) {
-      const std::span<char> space = reader.space();
-      const std::size_t n = std::min(space.size(), end - offset);
-      std::memcpy(space.data(), answer.data() + offset, n);
-      offset += n;
-      if (auto outcome = reader.received(n))
-        return {std::move(*outcome), reader.reusable(), offset};
-    }
-  }
-  return {reader.endOfInput(), false, offset};
-}
+using Result = testing::PiecesRead;
 
 Result readWhole(std::string_view answer) {
-  return readInPieces(answer, {});
-}
-
-Result readByteByByte(std::string_view answer) {
-  std::vector<std::size_t> cuts;
-  for (std::size_t i = 1; i < answer.size(); ++i) cuts.push_back(i);
-  return readInPieces(answer, cuts);
+  return testing::readAnswerInPieces(answer, answer.size(), answer.size());
 }
 
 std::string describe(const HttpOutcome& outcome) {
@@ -76,11 +46,11 @@ TEST(HttpResponseReader, EveryValidAnswerReadsTheSameSplitAtEveryByte) {
     const Result whole = readWhole(answer);
     ASSERT_TRUE(std::holds_alternative<HttpResponse>(whole.outcome)) << describe(whole.outcome);
     for (std::size_t cut = 1; cut < answer.size(); ++cut) {
-      const Result split = readInPieces(answer, {cut});
+      const Result split = testing::readAnswerInPieces(answer, cut, answer.size());
       EXPECT_EQ(describe(split.outcome), describe(whole.outcome)) << answer << "\ncut at " << cut;
       EXPECT_EQ(split.reusable, whole.reusable) << answer << "\ncut at " << cut;
     }
-    EXPECT_EQ(describe(readByteByByte(answer).outcome), describe(whole.outcome));
+    EXPECT_EQ(describe(testing::readAnswerInPieces(answer, 1, 1).outcome), describe(whole.outcome));
   }
   // What each of them is, read whole.
   EXPECT_EQ(describe(readWhole(kValidAnswers[1]).outcome), R"(HTTP 200 body={"ok":true})");
@@ -107,37 +77,32 @@ TEST(HttpResponseReader, ForeignAndBrokenAnswers) {
     EXPECT_EQ(describe(readWhole(answer).outcome), expected) << answer;
     // A foreign protocol is known by its first byte, whatever follows.
     if (expected == "not HTTP" && answer[0] != 'H') {
-      EXPECT_EQ(readByteByByte(answer).bytesTaken, 1u);
+      EXPECT_EQ(testing::readAnswerInPieces(answer, 1, 1).bytesTaken, 1u);
     }
   }
   EXPECT_FALSE(readWhole(cases[6].first).reusable);
 }
 
+// `unit` repeated past the framing limit.
+std::string pastTheLimit(const std::string& unit) {
+  std::string text;
+  while (text.size() <= kMaxAnswerFramingSize) text += unit;
+  return text;
+}
+
 TEST(HttpResponseReader, EveryPartOfTheFramingCountsAgainstOneLimit) {
-  const std::string big(kMaxAnswerFramingSize, 'a');
   const std::string chunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const std::string head = "failure: the answer's header is larger than 64 KiB";
+  const std::string chunkLines =
+      "failure: the answer's chunk lines and trailers are larger than 64 KiB";
+  // An endless field, chunk extension or trailer (no line end ever comes), and
+  // many small trailers or interim answers that add up.
   const std::pair<std::string, std::string> cases[] = {
-      {"HTTP/1.1 200 OK\r\nX: " + big + "\r\n\r\n",
-       "failure: the answer's header is larger than 64 KiB"},
-      // An endless chunk extension, and an endless trailer: no line end ever comes.
-      {chunkedHead + "1;x=" + big,
-       "failure: the answer's chunk lines and trailers are larger than 64 KiB"},
-      {chunkedHead + "0\r\nX-T: " + big,
-       "failure: the answer's chunk lines and trailers are larger than 64 KiB"},
-      // Many small trailers, and many interim answers, add up.
-      {chunkedHead + "0\r\n" +
-           [] {
-             std::string lines;
-             while (lines.size() <= kMaxAnswerFramingSize) lines += "X-T: aaaaaaaaaaaaaaaa\r\n";
-             return lines;
-           }(),
-       "failure: the answer's chunk lines and trailers are larger than 64 KiB"},
-      {[] {
-         std::string interim;
-         while (interim.size() <= kMaxAnswerFramingSize) interim += "HTTP/1.1 100 Continue\r\n\r\n";
-         return interim;
-       }(),
-       "failure: the answer's header is larger than 64 KiB"},
+      {"HTTP/1.1 200 OK\r\nX: " + pastTheLimit("a"), head},
+      {chunkedHead + "1;x=" + pastTheLimit("a"), chunkLines},
+      {chunkedHead + "0\r\nX-T: " + pastTheLimit("a"), chunkLines},
+      {chunkedHead + "0\r\n" + pastTheLimit("X-T: aaaaaaaaaaaaaaaa\r\n"), chunkLines},
+      {pastTheLimit("HTTP/1.1 100 Continue\r\n\r\n"), head},
   };
   for (const auto& [answer, expected] : cases) {
     const Result result = readWhole(answer);

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/linux/http/worker_pool.h"
@@ -15,23 +13,20 @@ namespace ostrela::linux_platform {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = RelayAdmission::Clock;
+using Events = std::vector<std::string>;
 
 // What happened to each entry, in order: "start a", "expire b", ...
 class Journal {
  public:
-  RelayAdmission::Entry entry(const std::string& name, Clock::duration budget) {
-    return {Clock::now() + budget, [this, name] { add("start " + name); },
+  RelayAdmission::Entry entry(const std::string& name, RelayAdmission::Clock::duration budget) {
+    return {RelayAdmission::Clock::now() + budget, [this, name] { add("start " + name); },
             [this, name] { add("expire " + name); }};
   }
-  std::vector<std::string> events() {
-    std::lock_guard lock(mutex_);
-    return events_;
-  }
-  // Waits until `count` events have happened.
-  bool waitFor(std::size_t count, std::chrono::milliseconds timeout) {
+  // The events once there are `count` of them, or after five seconds.
+  Events waitFor(std::size_t count) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return events_.size() >= count; });
+    changed_.wait_for(lock, 5s, [&] { return events_.size() >= count; });
+    return events_;
   }
 
  private:
@@ -42,38 +37,36 @@ class Journal {
   }
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<std::string> events_;
+  Events events_;
 };
 
 TEST(RelayAdmission, BeyondTheCapRelaysStartInArrivalOrderAsOthersEnd) {
   RelayAdmission admission(2);
   Journal journal;
   for (const char* name : {"a", "b", "c", "d"}) admission.submit(journal.entry(name, 60s));
-  EXPECT_EQ(journal.events(), (std::vector<std::string>{"start a", "start b"}));
-  admission.finished();
-  admission.finished();
-  admission.finished();
-  EXPECT_EQ(journal.events(),
-            (std::vector<std::string>{"start a", "start b", "start c", "start d"}));
+  EXPECT_EQ(journal.waitFor(0), (Events{"start a", "start b"}));
+  for (int i = 0; i < 3; ++i) admission.finished();
+  EXPECT_EQ(journal.waitFor(0), (Events{"start a", "start b", "start c", "start d"}));
 }
 
+// A waiting relay is answered at its deadline without starting, also when one
+// with an earlier deadline arrives later; the rest start as slots free.
 TEST(RelayAdmission, AWaitingRelayIsAnsweredAtItsDeadlineWithoutStarting) {
   const PoolWork work;  // a pool thread for the timer
   RelayAdmission admission(1);
   Journal journal;
-  admission.submit(journal.entry("holds the slot", 60s));
-  admission.submit(journal.entry("long", 60s));
-  const auto submitted = Clock::now();
+  for (const auto& [name, budget] : {std::pair{"holds the slot", 60s}, {"long", 60s}}) {
+    admission.submit(journal.entry(name, budget));
+  }
+  const auto submitted = RelayAdmission::Clock::now();
   admission.submit(journal.entry("short", 100ms));
-  ASSERT_TRUE(journal.waitFor(2, 5s));
-  EXPECT_GE(Clock::now() - submitted, 100ms);
-  EXPECT_EQ(journal.events().back(), "expire short");
-  // A relay that arrives now with an earlier deadline re-arms the wait for it.
+  EXPECT_EQ(journal.waitFor(2).back(), "expire short");
+  EXPECT_GE(RelayAdmission::Clock::now() - submitted, 100ms);
   admission.submit(journal.entry("shorter", 1ms));
-  ASSERT_TRUE(journal.waitFor(3, 5s));
+  journal.waitFor(3);
   admission.finished();
-  EXPECT_EQ(journal.events(), (std::vector<std::string>{"start holds the slot", "expire short",
-                                                        "expire shorter", "start long"}));
+  EXPECT_EQ(journal.waitFor(4),
+            (Events{"start holds the slot", "expire short", "expire shorter", "start long"}));
 }
 
 }  // namespace
