@@ -286,11 +286,9 @@ TEST_F(ExtensionProcess, ConfinedOnEveryThreadBetweenMessages) {
   const auto tasks = std::filesystem::path("/proc") / std::to_string(host->pid()) / "task";
   int threads = 0;
   for (const auto& task : std::filesystem::directory_iterator(tasks)) {
-    std::ifstream status(task.path() / "status");
-    std::set<std::string> lines;
-    for (std::string line; std::getline(status, line);) lines.insert(line);
-    EXPECT_TRUE(lines.count("NoNewPrivs:\t1")) << task.path();
-    EXPECT_TRUE(lines.count("Seccomp:\t2")) << task.path();
+    const pid_t thread = std::stoi(task.path().filename());  // /proc/<thread> is its status too
+    EXPECT_EQ(procStatusValue(thread, "NoNewPrivs"), 1) << task.path();
+    EXPECT_EQ(procStatusValue(thread, "Seccomp"), 2) << task.path();
     ++threads;
   }
   EXPECT_GE(threads, 2);
