@@ -7,7 +7,7 @@
 
 #include "core/unicode.h"
 #include "extension/forced_key_report.h"
-#include "platform/linux/file_preference_stores.h"
+#include "platform/linux/preferences/file_preference_stores.h"
 
 using namespace ostrela;
 

@@ -9,7 +9,7 @@
 #include "doctor/policy_checks.h"
 #include "doctor/registration_checks.h"
 #include "platform/linux/doctor/machine_facts.h"
-#include "platform/linux/managed_preferences_trust.h"
+#include "platform/linux/preferences/managed_preferences_trust.h"
 #include "platform/linux/process_confinement.h"
 #include "shared/bundle_identifiers.h"
 

@@ -8,11 +8,11 @@
 
 #include "extension/relay/agent_url.h"
 #include "extension/safari_web_extension_handler.h"
-#include "platform/linux/file_preference_stores.h"
 #include "platform/linux/http/extension_confinement.h"
+#include "platform/linux/http/pooled_agent_relay_tasks.h"
 #include "platform/linux/http/shared_agent_relay.h"
 #include "platform/linux/native_messaging/native_messaging_host.h"
-#include "platform/linux/native_messaging/pooled_agent_relay_tasks.h"
+#include "platform/linux/preferences/file_preference_stores.h"
 #include "platform/linux/process_loggers.h"
 #include "platform/linux/process_setup.h"
 #include "shared/bundle_identifiers.h"

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "host/host_page_contract.h"
-#include "platform/linux/file_preference_stores.h"
 #include "platform/linux/gtk/host_application.h"
 #include "platform/linux/gtk/resource_folder.h"
+#include "platform/linux/preferences/file_preference_stores.h"
 #include "platform/linux/process_loggers.h"
 
 namespace ostrela {

@@ -9,7 +9,7 @@
 #include "extension/forced_key_report.h"
 #include "extension/native_route.h"
 #include "extension/outcome_log.h"
-#include "platform/linux/file_preference_stores.h"
+#include "platform/linux/preferences/file_preference_stores.h"
 #include "tests/support/allocation_counter.h"
 #include "tests/support/temporary_directory.h"
 

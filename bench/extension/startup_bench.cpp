@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/file_preference_stores.h"
 #include "platform/linux/native_messaging/host_process.h"
+#include "platform/linux/preferences/file_preference_stores.h"
 #include "shared/managed_configuration_key.h"
 #include "tests/support/proc_status.h"
 #include "tests/support/temporary_directory.h"

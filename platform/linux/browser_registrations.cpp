@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "platform/linux/host_manifest_file.h"
-#include "platform/linux/xdg_directories.h"
+#include "platform/linux/preferences/xdg_directories.h"
 
 namespace ostrela::linux_platform {
 namespace {

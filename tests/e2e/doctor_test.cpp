@@ -12,8 +12,8 @@
 #include <string>
 
 #include "extension/relay/agent_url.h"
-#include "platform/linux/file_preference_stores.h"
 #include "platform/linux/native_messaging/host_process.h"
+#include "platform/linux/preferences/file_preference_stores.h"
 #include "shared/managed_configuration_key.h"
 #include "tests/support/loopback_listener.h"
 #include "tests/support/managed_namespace.h"

@@ -16,9 +16,9 @@
 #include <thread>
 
 #include "core/json.h"
-#include "platform/linux/file_preference_stores.h"
-#include "platform/linux/managed_preferences_trust.h"
 #include "platform/linux/native_messaging/host_process.h"
+#include "platform/linux/preferences/file_preference_stores.h"
+#include "platform/linux/preferences/managed_preferences_trust.h"
 #include "shared/managed_configuration_key.h"
 #include "tests/support/managed_namespace.h"
 #include "tests/support/proc_status.h"

@@ -14,7 +14,7 @@
 
 #include "host/configuration_publisher.h"
 #include "platform/linux/file_descriptor.h"
-#include "platform/linux/file_preference_stores.h"
+#include "platform/linux/preferences/file_preference_stores.h"
 #include "shared/managed_configuration_reader.h"
 #include "tests/support/recording_log_sink.h"
 #include "tests/support/temporary_directory.h"

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "platform/linux/managed_preferences_trust.h"
+#include "platform/linux/preferences/managed_preferences_trust.h"
 
 namespace ostrela::testing {
 

@@ -10,7 +10,7 @@
 #include "doctor/policy_checks.h"
 #include "doctor/registration_checks.h"
 #include "platform/linux/browser_registrations.h"
-#include "platform/linux/xdg_directories.h"
+#include "platform/linux/preferences/xdg_directories.h"
 
 namespace ostrela::linux_platform {
 

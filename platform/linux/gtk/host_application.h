@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
+#include "host/app_delegate.h"
 #include "host/browser_integration.h"
-#include "platform/linux/gtk/app_delegate.h"
 #include "shared/bundle_identifiers.h"
 
 namespace ostrela::linux_platform {

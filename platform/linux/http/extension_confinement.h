@@ -4,7 +4,7 @@
 #pragma once
 
 #include "core/logger.h"
-#include "platform/linux/file_preference_stores.h"
+#include "platform/linux/preferences/file_preference_stores.h"
 #include "platform/linux/process_confinement.h"
 
 namespace ostrela::linux_platform {

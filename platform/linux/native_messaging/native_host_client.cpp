@@ -8,9 +8,9 @@
 #include <cerrno>
 
 #include "platform/linux/browser_registrations.h"
-#include "platform/linux/managed_preferences_trust.h"
 #include "platform/linux/native_messaging/frame_codec.h"
 #include "platform/linux/native_messaging/host_process.h"
+#include "platform/linux/preferences/managed_preferences_trust.h"
 
 namespace ostrela::linux_platform {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/file_preference_stores.h"
+#include "platform/linux/preferences/file_preference_stores.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <future>
 
 #include "core/json.h"
-#include "platform/linux/preference_file.h"
+#include "platform/linux/preferences/preference_file.h"
 #include "shared/managed_configuration_reader.h"
 #include "tests/support/temporary_directory.h"
 

@@ -7,8 +7,8 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/linux/file_preference_stores.h"
-#include "platform/linux/preference_file.h"
+#include "platform/linux/preferences/file_preference_stores.h"
+#include "platform/linux/preferences/preference_file.h"
 #include "shared/managed_configuration_key.h"
 #include "tests/support/temporary_directory.h"
 

@@ -14,9 +14,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/linux/file_preference_stores.h"
 #include "platform/linux/gtk/gobject_support.h"
 #include "platform/linux/gtk/host_application.h"
+#include "platform/linux/preferences/file_preference_stores.h"
 #include "tests/support/scripted_browser_integration.h"
 #include "tests/support/temporary_directory.h"
 

@@ -14,7 +14,7 @@
 
 #include "platform/linux/file_descriptor.h"
 #include "platform/linux/passwd_file.h"
-#include "tests/extension/relay/relay_test_helpers.h"
+#include "tests/platform/linux/http/relay_test_helpers.h"
 
 namespace ostrela::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/linux/native_messaging/pooled_agent_relay_tasks.h"
+#include "platform/linux/http/pooled_agent_relay_tasks.h"
 
 #include <future>
 #include <new>

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "platform/linux/http/shared_agent_relay.h"
-#include "tests/extension/relay/relay_test_helpers.h"
+#include "tests/platform/linux/http/relay_test_helpers.h"
 #include "tests/support/test_agent.h"
 
 namespace ostrela::testing {

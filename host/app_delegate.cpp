@@ -1,4 +1,4 @@
-#include "platform/linux/gtk/app_delegate.h"
+#include "host/app_delegate.h"
 
 #include "host/configuration_publisher.h"
 #include "shared/managed_configuration_key.h"

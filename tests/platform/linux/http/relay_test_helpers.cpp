@@ -1,4 +1,4 @@
-#include "tests/extension/relay/relay_test_helpers.h"
+#include "tests/platform/linux/http/relay_test_helpers.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/managed_preferences_trust.h"
+#include "platform/linux/preferences/managed_preferences_trust.h"
 
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/linux/file_descriptor.h"
-#include "platform/linux/preference_file.h"
+#include "platform/linux/preferences/preference_file.h"
 
 namespace ostrela::linux_platform {
 namespace {

@@ -55,9 +55,8 @@ TEST(RelayAdmission, AWaitingRelayIsAnsweredAtItsDeadlineWithoutStarting) {
   const PoolWork work;  // a pool thread for the timer
   RelayAdmission admission(1);
   Journal journal;
-  for (const auto& [name, budget] : {std::pair{"holds the slot", 60s}, {"long", 60s}}) {
-    admission.submit(journal.entry(name, budget));
-  }
+  admission.submit(journal.entry("holds the slot", 60s));
+  admission.submit(journal.entry("long", 60s));
   const auto submitted = RelayAdmission::Clock::now();
   admission.submit(journal.entry("short", 100ms));
   EXPECT_EQ(journal.waitFor(2).back(), "expire short");

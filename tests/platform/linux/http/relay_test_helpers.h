@@ -8,8 +8,8 @@
 #include <string>
 
 #include "extension/native_route.h"
-#include "platform/linux/file_preference_stores.h"
 #include "platform/linux/http/agent_relay.h"
+#include "platform/linux/preferences/file_preference_stores.h"
 #include "tests/support/loopback_listener.h"
 #include "tests/support/temporary_directory.h"
 

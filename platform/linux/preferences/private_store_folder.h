@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/linux/file_descriptor.h"
-#include "platform/linux/preference_file.h"
+#include "platform/linux/preferences/preference_file.h"
 
 namespace ostrela::linux_platform {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/file_preference_stores.h"
+#include "platform/linux/preferences/file_preference_stores.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -12,8 +12,8 @@
 
 #include "core/json.h"
 #include "platform/linux/file_descriptor.h"
-#include "platform/linux/preference_file.h"
-#include "platform/linux/private_store_folder.h"
+#include "platform/linux/preferences/preference_file.h"
+#include "platform/linux/preferences/private_store_folder.h"
 
 namespace ostrela::linux_platform {
 namespace {

@@ -31,6 +31,7 @@
 #include "platform/linux/process_loggers.h"
 #include "platform/linux/system_call_filter.h"
 #include "shared/managed_configuration_key.h"
+#include "tests/platform/linux/http/relay_test_helpers.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
@@ -50,15 +51,13 @@ int readFile(const std::filesystem::path& path) {
   return fd.valid() ? errnoOf(::read(fd.get(), &byte, 1)) : errno;
 }
 
-int connectTo(std::uint16_t port) {
-  const FileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return fd.valid()
-             ? errnoOf(::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address))
-             : errno;
+// A TCP socket to 127.0.0.1:`port`, and the errno of its connect.
+std::pair<FileDescriptor, int> connectTo(std::uint16_t port) {
+  FileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const sockaddr_in address = loopbackAddress(port);
+  const int error =
+      errnoOf(::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address));
+  return {std::move(fd), error};
 }
 
 using Probe = std::function<int()>;
@@ -152,14 +151,15 @@ TEST_F(ExtensionConfinement, ConnectsOnlyToTheAgentsPort) {
   }
   TestAgent agent(kAgentPort);
   TestAgent other;
-  EXPECT_EQ(inConfinedChild(
-                {[&] { return connectTo(kAgentPort); }, [&] { return connectTo(other.port()); },
-                 [&] {
-                   const FileDescriptor fd(::socket(AF_INET, SOCK_STREAM, 0));
-                   sockaddr_in any{};
-                   any.sin_family = AF_INET;
-                   return errnoOf(::bind(fd.get(), reinterpret_cast<sockaddr*>(&any), sizeof any));
-                 }}),
+  EXPECT_EQ(inConfinedChild({[&] { return connectTo(kAgentPort).second; },
+                             [&] { return connectTo(other.port()).second; },
+                             [&] {
+                               const FileDescriptor fd(::socket(AF_INET, SOCK_STREAM, 0));
+                               sockaddr_in any{};
+                               any.sin_family = AF_INET;
+                               return errnoOf(
+                                   ::bind(fd.get(), reinterpret_cast<sockaddr*>(&any), sizeof any));
+                             }}),
             (std::vector<int>{0, EACCES, EACCES}));
 }
 
@@ -167,14 +167,8 @@ TEST_F(ExtensionConfinement, ConnectsOnlyToTheAgentsPort) {
 TEST_F(ExtensionConfinement, OpensOnlyTheSocketsItUses) {
   TestAgent agent(kAgentPort);
   const auto listenerCheck = [](bool fallback) {
-    const FileDescriptor fd(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(kAgentPort);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      return errno;
-    }
+    const auto [fd, error] = connectTo(kAgentPort);
+    if (error != 0) return error;
     if (!fallback) return whyAgentListenerIsRefused(fd.get()) ? -1 : 0;
     return listenerAccountFromProc(*localEndpoint(fd.get()), *peerEndpoint(fd.get())) == ::geteuid()
                ? 0
@@ -264,7 +258,7 @@ TEST_F(ExtensionConfinement, AtAbiTwoTheFileRulesStillHold) {
   TestAgent other;
   EXPECT_EQ(inConfinedChild({[&] { return readFile(suiteFile); }, [&] { return readFile(outside); },
                              [&] { return errnoOf(::open(suiteFile.c_str(), O_WRONLY)); },
-                             [&] { return connectTo(other.port()); }},
+                             [&] { return connectTo(other.port()).second; }},
                             2),
             (std::vector<int>{0, EACCES, EACCES, 0}));
 }

@@ -1,4 +1,4 @@
-#include "platform/linux/private_store_folder.h"
+#include "platform/linux/preferences/private_store_folder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

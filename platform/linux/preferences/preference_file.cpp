@@ -1,4 +1,4 @@
-#include "platform/linux/preference_file.h"
+#include "platform/linux/preferences/preference_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
