@@ -33,10 +33,6 @@ std::shared_ptr<HttpSession> AgentRelay::makeSession(double timeoutSeconds) {
       std::chrono::duration<double>(timeoutSeconds)));
 }
 
-std::optional<std::string> AgentRelay::relaySecret() const {
-  return ostrela::relaySecret(*stores_);
-}
-
 const HttpSession& AgentRelay::sessionFor(const AgentRelayRequest& request) const {
   return request.budget == AgentRelayBudget::identity ? *identitySession_ : *redactionSession_;
 }
@@ -69,7 +65,7 @@ boost::asio::awaitable<NativeReply> AgentRelay::exchange(AgentRelayRequest reque
   // many megabytes is held once.
   std::string body = std::exchange(request.body, {});
   std::variant<AgentHttpRequest, NativeReply> prepared =
-      prepareAgentRequest(baseURL_, request, relaySecret());
+      prepareAgentRequest(baseURL_, request, relaySecret(*stores_));  // read anew every time
   if (auto* reply = std::get_if<NativeReply>(&prepared)) co_return std::move(*reply);
   auto& http = std::get<AgentHttpRequest>(prepared);
   http.body = std::move(body);

@@ -51,11 +51,6 @@ class AgentRelay {
 
   using Clock = std::chrono::steady_clock;
 
-  const std::optional<HttpUrl>& baseURL() const { return baseURL_; }
-
-  // Read anew for every call; see relaySecret(const PreferenceStores&).
-  std::optional<std::string> relaySecret() const;
-
   // The time by which the reply to `request`, arrived at `arrival`, is due:
   // the arrival plus the budget of its kind.
   Clock::time_point deadlineFor(const AgentRelayRequest& request, Clock::time_point arrival) const;
