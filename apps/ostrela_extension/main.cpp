@@ -8,9 +8,9 @@
 
 #include "extension/relay/agent_url.h"
 #include "extension/safari_web_extension_handler.h"
+#include "platform/linux/http/agent_relay.h"
 #include "platform/linux/http/extension_confinement.h"
 #include "platform/linux/http/pooled_agent_relay_tasks.h"
-#include "platform/linux/http/shared_agent_relay.h"
 #include "platform/linux/native_messaging/native_messaging_host.h"
 #include "platform/linux/preferences/file_preference_stores.h"
 #include "platform/linux/process_loggers.h"
@@ -32,10 +32,10 @@ int main() {
   // From here on it reads its preference folders and connects to the agent, nothing more;
   // before the first frame and before the pool's first thread, which inherits the lock.
   confineExtensionProcess(*stores, extensionLogger());
-  // The agent at its fixed address; built by the first relayed message.
-  const SharedAgentRelay relay(agentBaseURL(), stores);
-  PooledAgentRelayTasks relayTasks([&relay]() -> const AgentRelay& { return relay.get(); },
-                                   extensionLogger());
+  // The agent at its fixed address. Making it opens nothing and starts no thread: the first
+  // relayed message starts the worker pool, so a process that relays nothing has none.
+  const AgentRelay relay(agentBaseURL(), stores);
+  PooledAgentRelayTasks relayTasks(relay, extensionLogger());
   const SafariWebExtensionHandler handler(*stores, extensionLogger(), relayTasks);
   const int status =
       runNativeMessagingHost(STDIN_FILENO, protocolOutput, handler, extensionLogger());

@@ -1,8 +1,6 @@
 #include "platform/linux/http/agent_relay.h"
 
-#include <boost/asio/co_spawn.hpp>
-#include <boost/asio/thread_pool.hpp>
-#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/awaitable.hpp>
 #include <chrono>
 #include <utility>
 
@@ -50,13 +48,7 @@ NativeReply AgentRelay::timedOutReply(const AgentRelayRequest& request) const {
 boost::asio::awaitable<NativeReply> AgentRelay::send(AgentRelayRequest request,
                                                      Clock::time_point arrival) const {
   const Clock::time_point deadline = deadlineFor(request, arrival);
-  boost::asio::thread_pool& pool = workerPool();
-  if (pool.get_executor().running_in_this_thread()) {
-    co_return co_await exchange(std::move(request), deadline);
-  }
-  const PoolWork work;
-  co_return co_await boost::asio::co_spawn(pool, exchange(std::move(request), deadline),
-                                           boost::asio::use_awaitable);
+  co_return co_await exchange(std::move(request), deadline);
 }
 
 boost::asio::awaitable<NativeReply> AgentRelay::exchange(AgentRelayRequest request,

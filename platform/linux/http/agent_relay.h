@@ -3,9 +3,8 @@
 // `send`. This header is light (no Beast, only <boost/asio/awaitable.hpp>).
 //
 // Threads: everything is const and safe from any number of threads at once.
-// `send` may be awaited from a coroutine on any executor: it moves to the
-// shared worker pool on entry, and the awaiting coroutine resumes on its own
-// executor. The extension's relay tasks (PooledAgentRelayTasks) start one
+// `send` is awaited in a task on the worker pool, where its sockets and
+// timers live. The extension's relay tasks (PooledAgentRelayTasks) start one
 // detached task per relayed message, with the time the message arrived:
 //
 //   spawnDetached([request, arrival, finish]() -> boost::asio::awaitable<void> {
@@ -36,9 +35,9 @@ class AgentRelay {
   static constexpr double kRedactionBudgetSeconds = 10.0;
 
   // A relay with sessions of the standard budgets, reading the secret from
-  // `stores`. Creating it opens no socket and starts no thread; the first
-  // exchange starts the worker pool. The executable's one relay is a
-  // SharedAgentRelay; tests make others for another port or folders.
+  // `stores`. Creating it opens no socket, starts no thread and does not make
+  // the worker pool: the first exchange does. The executable's main makes its
+  // one relay at start; tests make others for another port or folders.
   AgentRelay(std::optional<HttpUrl> baseURL, std::shared_ptr<const PreferenceStores> stores);
   // A relay with sessions of its own, for tests of shorter budgets.
   AgentRelay(std::optional<HttpUrl> baseURL, std::shared_ptr<const PreferenceStores> stores,

@@ -27,27 +27,12 @@ void PooledAgentRelayTasks::startDetached(AgentRelayRequest request,
   const auto arrival = AgentRelay::Clock::now();
   auto task = std::make_shared<Task>(Task{std::move(request), {}, std::move(finish)});
   task->id = task->request.id;
-  const AgentRelay* relay = nullptr;
-  std::string why = "an exception of unknown type";  // what() dies with its exception
-  try {
-    relay = &relay_();
-  } catch (const std::exception& error) {
-    why = error.what();
-  } catch (...) {
-  }
-  if (relay == nullptr) {
-    spawnDetached([this, task, why]() -> boost::asio::awaitable<void> {
-      failed(*task, why.c_str());
-      co_return;
-    });
-    return;
-  }
-  auto start = [this, relay, task, arrival] {
-    spawnDetached([this, relay, task, arrival]() -> boost::asio::awaitable<void> {
+  auto start = [this, task, arrival] {
+    spawnDetached([this, task, arrival]() -> boost::asio::awaitable<void> {
       std::optional<NativeReply> reply;
-      std::string what = "an exception of unknown type";
+      std::string what = "an exception of unknown type";  // what() dies with its exception
       try {
-        reply = co_await relay->send(std::move(task->request), arrival);
+        reply = co_await relay_.send(std::move(task->request), arrival);
       } catch (const std::exception& error) {
         what = error.what();
       } catch (...) {
@@ -60,9 +45,9 @@ void PooledAgentRelayTasks::startDetached(AgentRelayRequest request,
       }
     });
   };
-  auto expire = [relay, task] { task->finish(relay->timedOutReply(task->request)); };
+  auto expire = [this, task] { task->finish(relay_.timedOutReply(task->request)); };
   admission_.submit(
-      {relay->deadlineFor(task->request, arrival), std::move(start), std::move(expire)});
+      {relay_.deadlineFor(task->request, arrival), std::move(start), std::move(expire)});
 }
 
 }  // namespace ostrela::linux_platform

@@ -22,12 +22,10 @@ inline constexpr std::size_t kMaxRelaysInFlight = 256;
 
 class PooledAgentRelayTasks : public AgentRelayTasks {
  public:
-  // `relay` is called by the first relayed message, so the relay (and the
-  // pool) are built then; SharedAgentRelay::get in the executable. `logger`
-  // must outlive every task.
-  PooledAgentRelayTasks(std::function<const AgentRelay&()> relay, const Logger& logger,
+  // `relay` and `logger` must outlive every task.
+  PooledAgentRelayTasks(const AgentRelay& relay, const Logger& logger,
                         std::size_t maxInFlight = kMaxRelaysInFlight)
-      : relay_(std::move(relay)), logger_(logger), admission_(maxInFlight) {}
+      : relay_(relay), logger_(logger), admission_(maxInFlight) {}
 
   // Any thread; returns at once. The message's budget counts from this call.
   // `finish` runs on a worker thread, by the deadline also when the message
@@ -40,7 +38,7 @@ class PooledAgentRelayTasks : public AgentRelayTasks {
   struct Task;
   void failed(const Task& task, const char* what) const;
 
-  std::function<const AgentRelay&()> relay_;
+  const AgentRelay& relay_;
   const Logger& logger_;
   RelayAdmission admission_;
 };

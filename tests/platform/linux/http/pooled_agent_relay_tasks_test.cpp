@@ -6,19 +6,31 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "extension/relay/agent_url.h"
+#include "platform/linux/http/agent_relay.h"
 #include "tests/support/recording_log_sink.h"
 
 namespace ostrela::linux_platform {
 namespace {
 
-const AgentRelay& relayOutOfMemory() {
-  throw std::bad_alloc();
-}
+// Stores that fail as memory running out would: the relay reads its secret from them.
+class StoresOutOfMemory : public PreferenceStores {
+  std::shared_ptr<ManagedPreferenceDomain> standardUserDefaults() const override {
+    throw std::bad_alloc();
+  }
+  std::shared_ptr<ManagedPreferenceDomain> suiteForReading(std::string_view) const override {
+    throw std::bad_alloc();
+  }
+  std::shared_ptr<MutablePreferenceDomain> suiteForWriting(std::string_view) const override {
+    throw std::bad_alloc();
+  }
+};
 
 TEST(PooledAgentRelayTasks, ATaskThatThrowsIsAnsweredWithItsIdAndLogged) {
   testing::RecordingLogSink sink;
   const Logger logger("com.ostrela.safari-extension.extension", "native-bridge", sink, {});
-  PooledAgentRelayTasks tasks(&relayOutOfMemory, logger);
+  const AgentRelay relay(agentBaseURL(), std::make_shared<StoresOutOfMemory>());
+  PooledAgentRelayTasks tasks(relay, logger);
   std::promise<NativeReply> finished;
   tasks.startDetached(AgentRelayRequest{AnyValue(7), AgentRelayBudget::identity, "{}"},
                       [&](NativeReply reply) { finished.set_value(std::move(reply)); });

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <thread>
 
-#include "platform/linux/http/shared_agent_relay.h"
+#include "platform/linux/http/agent_relay.h"
 #include "tests/platform/linux/http/relay_test_helpers.h"
 #include "tests/support/test_agent.h"
 
@@ -16,7 +16,6 @@ namespace ostrela::testing {
 namespace {
 
 using linux_platform::AgentRelay;
-using linux_platform::SharedAgentRelay;
 
 // Entries of a /proc/self folder: threads ("task") or open files ("fd").
 std::ptrdiff_t countEntries(const char* folder) {
@@ -31,23 +30,16 @@ std::ptrdiff_t threadsSettledAt(std::ptrdiff_t expected) {
   return countEntries("/proc/self/task");
 }
 
-TEST(SharedAgentRelay, BuiltOnceOnFirstUseWithoutThreadsOrSocketsThenRelaysOnTheAgentPort) {
+TEST(MainsRelay, MadeWithoutThreadsOrSocketsThenRelaysOnTheAgentPort) {
   const RelayPreferences preferences;  // the stores main built
-  const SharedAgentRelay shared(agentBaseURL(), preferences.stores());
 
   // A sanitizer's runtime may start a thread of its own with the first thread.
   std::thread([] {}).join();
   const auto threadsBefore = countEntries("/proc/self/task");
   const auto filesBefore = countEntries("/proc/self/fd");
-  std::vector<const AgentRelay*> seen(8);
-  std::vector<std::thread> racers;
-  for (auto& slot : seen) racers.emplace_back([&slot, &shared] { slot = &shared.get(); });
-  for (auto& racer : racers) racer.join();
-  for (const AgentRelay* relay : seen) EXPECT_EQ(relay, seen[0]);
+  const AgentRelay relay(agentBaseURL(), preferences.stores());
   EXPECT_EQ(countEntries("/proc/self/task"), threadsBefore);
   EXPECT_EQ(countEntries("/proc/self/fd"), filesBefore);
-
-  const AgentRelay& relay = shared.get();
 
   // Written from outside the relay, as whatever provisions the secret would,
   // into the stores that main built: the relay has no second set of its own.
