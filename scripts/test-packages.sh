@@ -2,7 +2,7 @@
 # Builds the Debian packages the standard way (dpkg-buildpackage with their
 # tests) and tests them as an administrator would see them: with the
 # organisation's ids in place, installs both, checks the manifests in every
-# system folder of the install list (packaging/CMakeLists.txt), the desktop
+# system folder of the browser table (browsers/browsers.table), the desktop
 # entry and the metainfo, runs ostrela-doctor --json and the headless Chromium
 # and Firefox tests against the installed host; then removes the packages with
 # a malformed ids file (removal must ignore the ids), purges them and checks
@@ -20,10 +20,12 @@ if [[ -e $ids_file ]] || dpkg-query -W ostrela-native-host >/dev/null 2>&1; then
   echo "Ostrela is already set up on this machine; not touching it" >&2
   exit 1
 fi
-# The system folders the project installs manifests into, as its install code lists them.
-mapfile -t folders < <(grep -o '{root}/[^\\"]*' packaging/CMakeLists.txt | sed 's/^{root}//' | sort -u)
-if ((${#folders[@]} < 3)); then
-  echo "found ${#folders[@]} system manifest folders in packaging/CMakeLists.txt: has its install code changed?" >&2
+# The system folders the manifests go to: the first system folder of each browser of the
+# browser table that has one (what ostrela-native-host-manifests writes).
+mapfile -t folders < <(grep -v '^#' browsers/browsers.table |
+  awk -F'|' 'NF >= 4 && $4 != "-" { split($4, f, " "); print f[1] }' | sort -u)
+if ((${#folders[@]} < 4)); then
+  echo "found ${#folders[@]} system manifest folders in browsers/browsers.table; expected at least 4" >&2
   exit 1
 fi
 out=$(mktemp -d)

@@ -181,98 +181,62 @@ long descriptorCount(pid_t pid) {
   return std::distance(std::filesystem::directory_iterator(folder, ignored), {});
 }
 
-// A burst past the soft descriptor limit and the relays in flight, to an agent
-// that answers half the messages after 500 ms and stalls on the others: each
-// message is answered exactly once, by the agent or with the time-out. How
-// fast is in the bench.
-TEST_F(ExtensionProcess, BurstsAreAnsweredInFullWithBoundedDescriptors) {
-  const std::string timedOut =
-      "The Ostrela agent is not reachable at http://127.0.0.1:47653: the request timed out "
-      "after 3 seconds";
-  constexpr int kMessages = 1500;
+// One connection under load, as a browser may use it: 6,000 messages, a third
+// relayed (the agent stalls on half of those and answers the others after up
+// to 40 ms), the rest answered locally, 1 in 50 of those cut short. The relays
+// pass the soft descriptor limit and the relays in flight. Each message is
+// answered exactly once (a relayed one by the agent or with the time-out), and
+// descriptors, threads and memory stay bounded. How fast is in the bench.
+TEST_F(ExtensionProcess, ALoadOfMessagesIsAnsweredInFullWithinBounds) {
+  const std::set<std::string> errors = {
+      "<none>", "Malformed native message: expected a JSON object",
+      "The Ostrela agent is not reachable at http://127.0.0.1:47653: the request timed out after "
+      "3 seconds"};
+  constexpr int kMessages = 6000;
   TestAgent agent(47653);
   agent.keepRecords(false);
   agent.answer([](const RecordedRequest& request) {
-    if (std::stoi(idAndError(request.body).first) % 2 == 0) {
-      return AgentAnswer::of(AgentAnswer::Kind::neverAnswer);
-    }
-    auto answer = AgentAnswer::json(200, R"({"ok":true})");
-    answer.delay = 500ms;
+    const int i = std::stoi(idAndError(request.body).first.substr(1));
+    if (i % 2 == 0) return AgentAnswer::of(AgentAnswer::Kind::neverAnswer);
+    auto answer = AgentAnswer::json(200, R"({"ok":true,"id":"the agent's"})");
+    answer.delay = std::chrono::milliseconds(i % 41);
     return answer;
   });
   // Started as a desktop browser would: a soft limit of 256 descriptors, a higher hard one.
   HostProcess host("/usr/bin/prlimit", {"--nofile=256:4096", OSTRELA_EXTENSION_PATH},
                    {"XDG_CONFIG_HOME=" + (folder.path() / "home").string()});
-  std::thread writer([&] {
-    for (int i = 0; i < kMessages; ++i) host.writeFrame(relayed("getToken", std::to_string(i)));
-    host.closeInput();
-  });
-  std::map<std::string, std::string> answered;
-  long mostDescriptors = 0;
-  while (auto reply = host.readFrame(10s)) {
-    const auto [id, error] = idAndError(*reply);
-    EXPECT_TRUE(answered.emplace(id, error).second) << "two replies for " << id;
-    // An answered message may still have waited past its budget for a relay slot.
-    EXPECT_TRUE(error == timedOut || (std::stoi(id) % 2 == 1 && error == "<none>")) << error;
-    if (answered.size() % 100 == 0) {
-      mostDescriptors = std::max(mostDescriptors, descriptorCount(host.pid()));
-    }
-  }
-  writer.join();
-  EXPECT_EQ(answered.size(), static_cast<std::size_t>(kMessages));
-  EXPECT_LT(mostDescriptors, 256 + 64) << "relays in flight are capped";
-  EXPECT_EQ(host.wait(5s), 0);
-}
-
-TEST_F(ExtensionProcess, TenThousandMessagesOnOneConnectionEachGetOneReply) {
-  TestAgent agent(47653);
-  agent.keepRecords(false);
-  agent.answer([](const RecordedRequest& request) {
-    // Delays from the request's own bytes: random enough, and the same on every run.
-    auto answer = AgentAnswer::json(200, R"({"ok":true,"id":"the agent's"})");
-    answer.delay = std::chrono::milliseconds(std::hash<std::string>{}(request.body) % 41);
-    return answer;
-  });
-  constexpr int kMessages = 10000;
-  auto host = start("error");
   std::multiset<std::string> expected;  // cut-short frames are answered without an id
   std::thread writer([&] {
     for (int i = 0; i < kMessages; ++i) {
       const std::string id = "m" + std::to_string(i);
       const bool cutShort = i % 3 != 0 && i % 50 == 1;
       expected.insert(cutShort ? "<none>" : id);
-      if (i % 3 == 0) {
-        host->writeFrame(relayed("getToken", id));
-      } else {
-        const std::string frame = R"({"type":"getManagedConfig","id":")" + id + "\"}";
-        host->writeFrame(cutShort ? frame.substr(0, frame.size() - 1) : frame);
-      }
+      const std::string frame = R"({"type":"getManagedConfig","id":")" + id + "\"}";
+      host.writeFrame(i % 3 == 0 ? relayed("getToken", id)
+                      : cutShort ? frame.substr(0, frame.size() - 1)
+                                 : frame);
     }
-    host->closeInput();
+    host.closeInput();
   });
-
-  // Threads once the pool is up (after the first thousand replies), and the most seen later.
   std::multiset<std::string> ids;
-  long threadsEarly = 0, threadsLate = 0, peakKiB = 0;
-  while (auto reply = host->readFrame(10s)) {
-    ids.insert(idAndError(*reply).first);
-    if (ids.size() % 500 == 0) {
-      const long threads = procStatusValue(host->pid(), "Threads");
-      if (ids.size() == 1000) threadsEarly = threads;
-      if (ids.size() > 1000) threadsLate = std::max(threadsLate, threads);
-      peakKiB = std::max(peakKiB, procStatusValue(host->pid(), "VmHWM"));
+  long mostDescriptors = 0, mostThreads = 0, peakKiB = 0;
+  while (auto reply = host.readFrame(10s)) {
+    const auto [id, error] = idAndError(*reply);
+    ids.insert(id);
+    EXPECT_TRUE(errors.contains(error)) << error;
+    if (ids.size() % 250 == 0) {
+      mostDescriptors = std::max(mostDescriptors, descriptorCount(host.pid()));
+      mostThreads = std::max(mostThreads, procStatusValue(host.pid(), "Threads"));
+      peakKiB = std::max(peakKiB, procStatusValue(host.pid(), "VmHWM"));
     }
   }
-  if (ids.size() < static_cast<std::size_t>(kMessages)) host.reset();  // unblocks the writer
   writer.join();
-  ASSERT_EQ(ids.size(), static_cast<std::size_t>(kMessages));
-  EXPECT_EQ(host->wait(10s), 0);
   EXPECT_TRUE(ids == expected) << "each message gets exactly one reply";
-  EXPECT_GT(threadsLate, 0);
-  EXPECT_LE(threadsLate, threadsEarly) << "the thread count must not grow with load";
+  EXPECT_LT(mostDescriptors, 256 + 64) << "relays in flight are capped";
+  // main, the pool's threads (as many as cores, at least two), one a sanitizer may add
+  EXPECT_LE(mostThreads, 2 + std::max(2u, std::thread::hardware_concurrency()));
   EXPECT_LT(peakKiB, kPeakMemoryBoundKiB);
-  std::printf("10,000 messages: peak memory %ld KiB, threads %ld early, %ld late\n", peakKiB,
-              threadsEarly, threadsLate);
+  EXPECT_EQ(host.wait(5s), 0);
 }
 
 // The lock of every thread, seen from outside between two messages: the relay
