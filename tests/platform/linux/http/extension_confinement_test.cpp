@@ -135,13 +135,14 @@ TEST_F(ExtensionConfinement, ReadsThePreferenceFoldersAndNothingElse) {
 TEST_F(ExtensionConfinement, WritesNothingEvenInThePreferenceFolders) {
   if (kernelLandlockAbi() == 0) GTEST_SKIP() << "this kernel has no Landlock";
   const auto suiteFolder = suiteFile.parent_path();
-  EXPECT_EQ(inConfinedChild({
-                [&] { return errnoOf(::open(suiteFile.c_str(), O_WRONLY)); },
-                [&] { return errnoOf(::open((suiteFolder / "new").c_str(), O_CREAT | O_WRONLY)); },
-                [&] { return errnoOf(::mkdir((suiteFolder / "folder").c_str(), 0700)); },
-                [&] { return errnoOf(::unlink(ownFile.c_str())); },
-            }),
-            (std::vector<int>{EACCES, EACCES, EACCES, EACCES}));
+  EXPECT_EQ(
+      inConfinedChild({
+          [&] { return errnoOf(::open(suiteFile.c_str(), O_WRONLY)); },
+          [&] { return errnoOf(::open((suiteFolder / "new").c_str(), O_CREAT | O_WRONLY, 0600)); },
+          [&] { return errnoOf(::mkdir((suiteFolder / "folder").c_str(), 0700)); },
+          [&] { return errnoOf(::unlink(ownFile.c_str())); },
+      }),
+      (std::vector<int>{EACCES, EACCES, EACCES, EACCES}));
   EXPECT_TRUE(std::filesystem::exists(ownFile));
 }
 
