@@ -11,8 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <string>
@@ -21,6 +19,7 @@
 
 #include "core/json.h"
 #include "platform/linux/native_messaging/host_process.h"
+#include "tests/support/proc_status.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
@@ -31,20 +30,6 @@ using namespace ostrela::testing;
 using linux_platform::HostProcess;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-long descriptors(pid_t pid) {
-  std::error_code ignored;
-  return std::distance(
-      std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored), {});
-}
-
-long residentPeakKiB(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return 0;
-}
 
 struct Figures {
   std::vector<double> latencies;  // seconds, one per reply
@@ -84,8 +69,8 @@ Figures run(const AgentAnswer& answer, int messages, int perSecond) {
   std::atomic<bool> done{false};
   std::thread sampler([&] {
     while (!done) {
-      figures.mostDescriptors = std::max(figures.mostDescriptors, descriptors(host.pid()));
-      figures.peakKiB = std::max(figures.peakKiB, residentPeakKiB(host.pid()));
+      figures.mostDescriptors = std::max(figures.mostDescriptors, descriptorCount(host.pid()));
+      figures.peakKiB = std::max(figures.peakKiB, procStatusValue(host.pid(), "VmHWM"));
       std::this_thread::sleep_for(20ms);
     }
   });

@@ -175,12 +175,6 @@ TEST_F(ExtensionProcess, EveryAgentFaultStillGetsOneReplyWithinTheBudget) {
   EXPECT_EQ(log.find(kSecret), std::string::npos) << log;
 }
 
-long descriptorCount(pid_t pid) {
-  const std::filesystem::path folder = "/proc/" + std::to_string(pid) + "/fd";
-  std::error_code ignored;
-  return std::distance(std::filesystem::directory_iterator(folder, ignored), {});
-}
-
 // One connection under load, as a browser may use it: 6,000 messages, a third
 // relayed (the agent stalls on half of those and answers the others after up
 // to 40 ms), the rest answered locally, 1 in 50 of those cut short. The relays

@@ -1,7 +1,9 @@
 #include "tests/support/proc_status.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace ostrela::testing {
@@ -14,6 +16,12 @@ long procStatusValue(pid_t pid, std::string_view field) {
     }
   }
   return -1;
+}
+
+long descriptorCount(pid_t pid) {
+  std::error_code ignored;
+  return std::distance(
+      std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored), {});
 }
 
 }  // namespace ostrela::testing

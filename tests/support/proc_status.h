@@ -12,4 +12,7 @@ namespace ostrela::testing {
 // memory in KiB) or "Threads"; -1 when the process or the line is not there.
 long procStatusValue(pid_t pid, std::string_view field);
 
+// The process's open descriptors (/proc/<pid>/fd); 0 when it is not there.
+long descriptorCount(pid_t pid);
+
 }  // namespace ostrela::testing
