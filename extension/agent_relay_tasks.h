@@ -1,5 +1,5 @@
 // How the handler carries out a relayed message without knowing the network:
-// a detached task on the process's shared worker pool awaits the agent relay's
+// a detached task on the process's worker pool awaits the agent relay's
 // reply, then calls `finish` with it on that pool.
 #pragma once
 

@@ -11,6 +11,7 @@
 #include "platform/linux/http/agent_relay.h"
 #include "platform/linux/http/extension_confinement.h"
 #include "platform/linux/http/pooled_agent_relay_tasks.h"
+#include "platform/linux/http/worker_pool.h"
 #include "platform/linux/native_messaging/native_messaging_host.h"
 #include "platform/linux/preferences/file_preference_stores.h"
 #include "platform/linux/process_loggers.h"
@@ -32,14 +33,16 @@ int main() {
   // From here on it reads its preference folders and connects to the agent, nothing more;
   // before the first frame and before the pool's first thread, which inherits the lock.
   confineExtensionProcess(*stores, extensionLogger());
-  // The agent at its fixed address. Making it opens nothing and starts no thread: the first
-  // relayed message starts the worker pool, so a process that relays nothing has none.
-  const AgentRelay relay(agentBaseURL(), stores);
-  PooledAgentRelayTasks relayTasks(relay, extensionLogger());
+  // The relay to the agent at its fixed address, on a pool of worker threads. Making them
+  // opens nothing and starts no thread: the first relayed message starts the pool's first
+  // thread, so a process that relays nothing has none.
+  WorkerPool pool;
+  const AgentRelay relay(pool, agentBaseURL(), stores);
+  PooledAgentRelayTasks relayTasks(pool, relay, extensionLogger());
   const SafariWebExtensionHandler handler(*stores, extensionLogger(), relayTasks);
   const int status =
       runNativeMessagingHost(STDIN_FILENO, protocolOutput, handler, extensionLogger());
-  // Worker threads may still be parked in the pool: leave without tearing it down.
+  // Relays may still be in flight on the pool's threads: leave without tearing it down.
   std::fflush(stderr);
   ::_exit(status);
 }

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "core/json.h"
-#include "platform/linux/native_messaging/host_process.h"
+#include "platform/linux/native_messaging/native_host_process.h"
 #include "tests/support/proc_status.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
@@ -27,7 +27,7 @@ namespace {
 
 using namespace ostrela;
 using namespace ostrela::testing;
-using linux_platform::HostProcess;
+using linux_platform::NativeHostProcess;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -48,8 +48,8 @@ Figures run(const AgentAnswer& answer, int messages, int perSecond) {
   TestAgent agent(47653);
   agent.keepRecords(false);
   agent.answer(answer);
-  HostProcess host(OSTRELA_EXTENSION_PATH, {"chrome-extension://benchmark/"},
-                   {"XDG_CONFIG_HOME=" + home.path().string(), "OSTRELA_LOG_LEVEL=error"});
+  NativeHostProcess host(OSTRELA_EXTENSION_PATH, {"chrome-extension://benchmark/"},
+                         {"XDG_CONFIG_HOME=" + home.path().string(), "OSTRELA_LOG_LEVEL=error"});
   std::vector<Clock::time_point> written(static_cast<std::size_t>(messages));
   std::mutex writtenMutex;
   std::thread writer([&] {

@@ -17,7 +17,7 @@
 
 #include "core/json.h"
 #include "platform/linux/native_messaging/frame_codec.h"
-#include "platform/linux/native_messaging/host_process.h"
+#include "platform/linux/native_messaging/native_host_process.h"
 #include "tests/support/proc_status.h"
 #include "tests/support/temporary_directory.h"
 
@@ -25,7 +25,7 @@ namespace {
 
 using namespace ostrela::testing;
 using ostrela::linux_platform::encodeFrame;
-using ostrela::linux_platform::HostProcess;
+using ostrela::linux_platform::NativeHostProcess;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -98,7 +98,7 @@ struct Answer {
 Answer answer(const std::string& frame, const std::vector<std::string>& env) {
   const double cpuBefore = childrenCpuSeconds();
   const auto start = Clock::now();
-  HostProcess host(OSTRELA_EXTENSION_PATH, {"chrome-extension://benchmark/"}, env);
+  NativeHostProcess host(OSTRELA_EXTENSION_PATH, {"chrome-extension://benchmark/"}, env);
   host.writeFrame(frame);
   const auto reply = host.readFrame(600s);
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/native_messaging/host_process.h"
+#include "platform/linux/native_messaging/native_host_process.h"
 #include "platform/linux/preferences/file_preference_stores.h"
 #include "shared/managed_configuration_key.h"
 #include "tests/support/proc_status.h"
@@ -22,7 +22,7 @@
 namespace {
 
 using namespace ostrela::testing;
-using ostrela::linux_platform::HostProcess;
+using ostrela::linux_platform::NativeHostProcess;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -41,7 +41,7 @@ std::vector<std::string> environment(const TemporaryDirectory& folder) {
 Sample coldStart(const std::string& program, const std::string& message,
                  const std::vector<std::string>& env) {
   const auto start = Clock::now();
-  HostProcess host(program, {"chrome-extension://benchmark/"}, env);
+  NativeHostProcess host(program, {"chrome-extension://benchmark/"}, env);
   host.writeFrame(message);
   const auto reply = host.readFrame(10s);
   const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -105,7 +105,7 @@ void compareBuilds(const char* what, const std::string& other, const std::string
 
 void throughput(const char* what, const std::string& program, const std::string& message,
                 const std::vector<std::string>& env, int count) {
-  HostProcess host(program, {"chrome-extension://benchmark/"}, env);
+  NativeHostProcess host(program, {"chrome-extension://benchmark/"}, env);
   const auto start = Clock::now();
   std::thread writer([&] {
     for (int i = 0; i < count; ++i) host.writeFrame(message);

@@ -25,6 +25,7 @@
 #include "extension/relay/relay_secret.h"
 #include "platform/linux/http/agent_relay.h"
 #include "platform/linux/http/listener_account.h"
+#include "platform/linux/http/worker_pool.h"
 #include "platform/linux/preferences/file_preference_stores.h"
 #include "platform/linux/process_setup.h"
 #include "shared/managed_configuration_key.h"
@@ -36,6 +37,7 @@ namespace ostrela {
 namespace {
 
 using linux_platform::AgentRelay;
+using linux_platform::WorkerPool;
 using Clock = std::chrono::steady_clock;
 using testing::AgentAnswer;
 using testing::TestAgent;
@@ -117,11 +119,11 @@ std::vector<double> rawSocketExchanges(std::uint16_t port, const std::string& by
 }
 
 // `send` awaited in a loop by one task on the worker pool.
-std::vector<double> relayedInPool(const AgentRelay& relay, const AgentRelayRequest& request,
-                                  int warmup, int samples) {
+std::vector<double> relayedInPool(WorkerPool& pool, const AgentRelay& relay,
+                                  const AgentRelayRequest& request, int warmup, int samples) {
   std::vector<double> result;
   std::promise<void> done;
-  linux_platform::spawnDetached([&]() -> boost::asio::awaitable<void> {
+  pool.spawnDetached([&]() -> boost::asio::awaitable<void> {
     for (int i = 0; i < warmup + samples; ++i) {
       const Clock::time_point start = Clock::now();
       const NativeReply reply = co_await relay.send(request);
@@ -135,13 +137,13 @@ std::vector<double> relayedInPool(const AgentRelay& relay, const AgentRelayReque
 }
 
 // One detached task per message, as the extension entry starts them, awaited from this thread.
-std::vector<double> relayedFromOutside(const AgentRelay& relay, const AgentRelayRequest& request,
-                                       int warmup, int samples) {
+std::vector<double> relayedFromOutside(WorkerPool& pool, const AgentRelay& relay,
+                                       const AgentRelayRequest& request, int warmup, int samples) {
   std::vector<double> result;
   for (int i = 0; i < warmup + samples; ++i) {
     std::promise<void> done;
     const Clock::time_point start = Clock::now();
-    linux_platform::spawnDetached([&]() -> boost::asio::awaitable<void> {
+    pool.spawnDetached([&]() -> boost::asio::awaitable<void> {
       if (!(co_await relay.send(request)).fromAgent) std::abort();
       done.set_value();
     });
@@ -198,8 +200,9 @@ long ownStatus(const char* field) {
 }
 
 // `threadsBeforePool`: the process's threads before the relay's pool started.
-void inFlight(const AgentRelay& relay, TestAgent& agent, const AgentRelayRequest& request,
-              std::chrono::milliseconds agentDelay, long threadsBeforePool) {
+void inFlight(WorkerPool& pool, const AgentRelay& relay, TestAgent& agent,
+              const AgentRelayRequest& request, std::chrono::milliseconds agentDelay,
+              long threadsBeforePool) {
   constexpr int kExchanges = 1000;
   AgentAnswer answer = AgentAnswer::json(200, kAnswer);
   answer.delay = agentDelay;
@@ -213,7 +216,7 @@ void inFlight(const AgentRelay& relay, TestAgent& agent, const AgentRelayRequest
 
   const Clock::time_point start = Clock::now();
   for (int i = 0; i < kExchanges; ++i) {
-    linux_platform::spawnDetached([&]() -> boost::asio::awaitable<void> {
+    pool.spawnDetached([&]() -> boost::asio::awaitable<void> {
       if (!(co_await relay.send(request)).fromAgent) failures.fetch_add(1);
       remaining.fetch_sub(1);
     });
@@ -254,7 +257,8 @@ int main(int argc, char** argv) {
   agent.keepRecords(false);
   agent.answer(AgentAnswer::json(200, kAnswer));
   const auto baseURL = HttpUrl::fromComponents("http", "127.0.0.1", agent.port());
-  const AgentRelay relay(baseURL, stores);
+  WorkerPool pool;
+  const AgentRelay relay(pool, baseURL, stores);
   const long threadsBeforePool = ownStatus("Threads");
   const AgentRelayRequest request{AnyValue("7f9c2ba4"), AgentRelayBudget::identity, kMessage};
   const auto prepared = prepareAgentRequest(baseURL, request, relaySecret(*stores));
@@ -264,16 +268,16 @@ int main(int argc, char** argv) {
       "One exchange: %zu request bytes, %zu answer body bytes, %d samples after %d warm-up\n",
       bytes.size(), std::strlen(kAnswer), samples, warmup);
   std::printf("  %-46s %8s %8s %8s\n", "microseconds per exchange", "median", "p90", "p99");
-  if (part == "pool") relayedInPool(relay, request, warmup, samples);
-  if (part == "task") relayedFromOutside(relay, request, warmup, samples);
+  if (part == "pool") relayedInPool(pool, relay, request, warmup, samples);
+  if (part == "task") relayedFromOutside(pool, relay, request, warmup, samples);
   if (part == "raw") rawSocketExchanges(agent.port(), bytes, warmup, samples);
   if (part == "flight")
-    inFlight(relay, agent, request, std::chrono::milliseconds(0), threadsBeforePool);
+    inFlight(pool, relay, agent, request, std::chrono::milliseconds(0), threadsBeforePool);
   if (!part.empty()) return 0;
 
   const Summary raw = summarize(rawSocketExchanges(agent.port(), bytes, warmup, samples));
-  const Summary pooled = summarize(relayedInPool(relay, request, warmup, samples));
-  const Summary outside = summarize(relayedFromOutside(relay, request, warmup, samples));
+  const Summary pooled = summarize(relayedInPool(pool, relay, request, warmup, samples));
+  const Summary outside = summarize(relayedFromOutside(pool, relay, request, warmup, samples));
   const Summary secret = summarize(secretLookups(*stores, samples));
   printRow("raw socket keep-alive POST (floor)", raw);
   printRow("relayed send, awaited in a pool task", pooled);
@@ -297,7 +301,7 @@ int main(int argc, char** argv) {
               connectChecked.median / connectOnly.median);
 
   std::printf("1,000 exchanges in flight at once:\n");
-  inFlight(relay, agent, request, std::chrono::milliseconds(0), threadsBeforePool);
-  inFlight(relay, agent, request, std::chrono::milliseconds(200), threadsBeforePool);
+  inFlight(pool, relay, agent, request, std::chrono::milliseconds(0), threadsBeforePool);
+  inFlight(pool, relay, agent, request, std::chrono::milliseconds(200), threadsBeforePool);
   return 0;
 }

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "extension/relay/agent_url.h"
-#include "platform/linux/native_messaging/host_process.h"
+#include "platform/linux/native_messaging/native_host_process.h"
 #include "platform/linux/preferences/file_preference_stores.h"
 #include "shared/managed_configuration_key.h"
 #include "tests/support/loopback_listener.h"
@@ -91,7 +91,7 @@ DoctorRun runDoctor(const Machine& machine, uid_t account = kUser,
       testing::withManagedPreferences(machine.managed(), "/usr/bin/setpriv", asAccount);
   std::vector<std::string> arguments{"-c", "exec \"$0\" \"$@\" 1>&2", command.executable};
   arguments.insert(arguments.end(), command.arguments.begin(), command.arguments.end());
-  linux_platform::HostProcess doctor(
+  linux_platform::NativeHostProcess doctor(
       "/bin/sh", arguments,
       {"HOME=" + machine.home().string(),
        "XDG_CONFIG_HOME=" + (machine.home() / ".config").string(), "PATH=/usr/bin:/bin"});

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "core/json.h"
-#include "platform/linux/native_messaging/host_process.h"
+#include "platform/linux/native_messaging/native_host_process.h"
 #include "platform/linux/preferences/file_preference_stores.h"
 #include "platform/linux/preferences/managed_preferences_trust.h"
 #include "shared/managed_configuration_key.h"
@@ -28,7 +28,7 @@
 namespace ostrela::testing {
 namespace {
 
-using linux_platform::HostProcess;
+using linux_platform::NativeHostProcess;
 
 using namespace std::chrono_literals;
 using linux_platform::managedPreferencesFolder;
@@ -80,15 +80,15 @@ class ExtensionProcess : public ::testing::Test {
   }
 
   // With `forced`, in a mount namespace where folder/managed is the installed folder.
-  std::unique_ptr<HostProcess> start(
+  std::unique_ptr<NativeHostProcess> start(
       const char* logLevel = "debug",
       std::vector<std::string> arguments = {"chrome-extension://abcdefghijklmnop/"},
       bool forced = false) {
     const Command command = forced ? withManagedPreferences(folder.path() / "managed",
                                                             OSTRELA_EXTENSION_PATH, arguments)
                                    : Command{OSTRELA_EXTENSION_PATH, arguments};
-    return std::make_unique<HostProcess>(command.executable, command.arguments,
-                                         environment(logLevel));
+    return std::make_unique<NativeHostProcess>(command.executable, command.arguments,
+                                               environment(logLevel));
   }
 
   // The reply to getManagedConfig and the error output, folder/managed being the installed folder.
@@ -116,8 +116,8 @@ TEST_F(ExtensionProcess, ClosedOutputNeverKillsTheProcess) {
   agent.answer(answer);
   // Started as a browser starts it, with SIGPIPE at its default action: this test
   // process ignores it, and a child would inherit that.
-  HostProcess host("/usr/bin/env", {"--default-signal=PIPE", OSTRELA_EXTENSION_PATH},
-                   environment());
+  NativeHostProcess host("/usr/bin/env", {"--default-signal=PIPE", OSTRELA_EXTENSION_PATH},
+                         environment());
   host.writeFrame(relayed("scrub", "late"));
   host.closeOutput();  // the browser went away before the reply
   host.writeFrame(R"({"type":"getManagedConfig"})");
@@ -197,8 +197,8 @@ TEST_F(ExtensionProcess, ALoadOfMessagesIsAnsweredInFullWithinBounds) {
     return answer;
   });
   // Started as a desktop browser would: a soft limit of 256 descriptors, a higher hard one.
-  HostProcess host("/usr/bin/prlimit", {"--nofile=256:4096", OSTRELA_EXTENSION_PATH},
-                   {"XDG_CONFIG_HOME=" + (folder.path() / "home").string()});
+  NativeHostProcess host("/usr/bin/prlimit", {"--nofile=256:4096", OSTRELA_EXTENSION_PATH},
+                         {"XDG_CONFIG_HOME=" + (folder.path() / "home").string()});
   std::multiset<std::string> expected;  // cut-short frames are answered without an id
   std::thread writer([&] {
     for (int i = 0; i < kMessages; ++i) {

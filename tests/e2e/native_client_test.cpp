@@ -7,13 +7,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/linux/native_messaging/host_process.h"
+#include "platform/linux/native_messaging/native_host_process.h"
 #include "tests/support/temporary_directory.h"
 
 namespace ostrela::testing {
 namespace {
 
-using linux_platform::HostProcess;
+using linux_platform::NativeHostProcess;
 using ::testing::HasSubstr;
 using namespace std::chrono_literals;
 
@@ -49,7 +49,7 @@ TEST(NativeClient, EveryFaultOfTheHostIsAFailureWithItsReason) {
   for (const Case& c : cases) {
     // An ignored SIGCHLD passes through exec: the client's host is then reaped unseen.
     if (c.childStatusIgnored) ::signal(SIGCHLD, SIG_IGN);
-    HostProcess client(OSTRELA_NATIVE_CLIENT_PATH, c.arguments);
+    NativeHostProcess client(OSTRELA_NATIVE_CLIENT_PATH, c.arguments);
     ::signal(SIGCHLD, SIG_DFL);
     // The client echoes each message on stdout: more than a pipe holds is left unread.
     if (c.arguments.back().size() > 65536) client.closeOutput();
@@ -65,7 +65,8 @@ TEST(NativeClient, EveryFaultOfTheHostIsAFailureWithItsReason) {
 TEST(NativeClient, AChildLeftByTheHostDoesNotHoldTheClient) {
   TemporaryDirectory folder;
   const std::string host = script(folder, "echo", "(sleep 100 &)\nexec cat");
-  HostProcess client(OSTRELA_NATIVE_CLIENT_PATH, {"--timeout", "3", "--executable", host, "{}"});
+  NativeHostProcess client(OSTRELA_NATIVE_CLIENT_PATH,
+                           {"--timeout", "3", "--executable", host, "{}"});
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(client.wait(10s), 0) << client.errorOutput();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
@@ -83,7 +84,7 @@ TEST(NativeClient, InterruptedCallsAreRetried) {
   sigemptyset(&alarm);
   sigaddset(&alarm, SIGALRM);
   ::pthread_sigmask(SIG_BLOCK, &alarm, nullptr);  // the stderr thread inherits the mask
-  HostProcess host(slowEcho, {});
+  NativeHostProcess host(slowEcho, {});
   ::pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);  // so this thread alone is interrupted
   itimerval every{{0, 1000}, {0, 1000}};
   ::setitimer(ITIMER_REAL, &every, nullptr);

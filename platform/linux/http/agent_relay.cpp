@@ -10,10 +10,10 @@
 
 namespace ostrela::linux_platform {
 
-AgentRelay::AgentRelay(std::optional<HttpUrl> baseURL,
+AgentRelay::AgentRelay(WorkerPool& pool, std::optional<HttpUrl> baseURL,
                        std::shared_ptr<const PreferenceStores> stores)
-    : AgentRelay(std::move(baseURL), std::move(stores), makeSession(kIdentityBudgetSeconds),
-                 makeSession(kRedactionBudgetSeconds)) {}
+    : AgentRelay(std::move(baseURL), std::move(stores), makeSession(pool, kIdentityBudgetSeconds),
+                 makeSession(pool, kRedactionBudgetSeconds)) {}
 
 AgentRelay::AgentRelay(std::optional<HttpUrl> baseURL,
                        std::shared_ptr<const PreferenceStores> stores,
@@ -26,9 +26,9 @@ AgentRelay::AgentRelay(std::optional<HttpUrl> baseURL,
 
 AgentRelay::~AgentRelay() = default;
 
-std::shared_ptr<HttpSession> AgentRelay::makeSession(double timeoutSeconds) {
-  return std::make_shared<HttpSession>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::chrono::duration<double>(timeoutSeconds)));
+std::shared_ptr<HttpSession> AgentRelay::makeSession(WorkerPool& pool, double timeoutSeconds) {
+  return std::make_shared<HttpSession>(pool, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                 std::chrono::duration<double>(timeoutSeconds)));
 }
 
 const HttpSession& AgentRelay::sessionFor(const AgentRelayRequest& request) const {

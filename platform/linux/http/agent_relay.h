@@ -3,12 +3,16 @@
 // `send`. This header is light (no Beast, only <boost/asio/awaitable.hpp>).
 //
 // Threads: everything is const and safe from any number of threads at once.
-// `send` is awaited in a task on the worker pool, where its sockets and
-// timers live. The extension's relay tasks (PooledAgentRelayTasks) start one
-// detached task per relayed message, with the time the message arrived:
+// Its sockets and timers live on the worker pool it is given. The executable's
+// main makes the pool, the relay and the relay tasks, which start one detached
+// task per relayed message with the time the message arrived:
 //
-//   spawnDetached([request, arrival, finish]() -> boost::asio::awaitable<void> {
-//     finish(co_await relay.send(request, arrival));
+//   WorkerPool pool;
+//   const AgentRelay relay(pool, agentBaseURL(), stores);
+//   PooledAgentRelayTasks relayTasks(pool, relay, logger);
+//   // in PooledAgentRelayTasks::startDetached, once admitted:
+//   pool.spawnDetached([task, arrival]() -> boost::asio::awaitable<void> {
+//     task->finish(co_await relay.send(std::move(task->request), arrival));
 //   });
 #pragma once
 
@@ -22,31 +26,32 @@
 #include "extension/native_reply.h"
 #include "extension/native_route.h"
 #include "extension/relay/agent_url.h"
-#include "platform/linux/http/worker_pool.h"
 #include "shared/preference_domain.h"
 
 namespace ostrela::linux_platform {
 
 class HttpSession;
+class WorkerPool;
 
 class AgentRelay {
  public:
   static constexpr double kIdentityBudgetSeconds = 3.0;
   static constexpr double kRedactionBudgetSeconds = 10.0;
 
-  // A relay with sessions of the standard budgets, reading the secret from
-  // `stores`. Creating it opens no socket, starts no thread and does not make
-  // the worker pool: the first exchange does. The executable's main makes its
-  // one relay at start; tests make others for another port or folders.
-  AgentRelay(std::optional<HttpUrl> baseURL, std::shared_ptr<const PreferenceStores> stores);
+  // A relay with sessions of the standard budgets on `pool`, reading the
+  // secret from `stores`. Creating it opens no socket and starts no thread:
+  // the first exchange does. The executable's main makes its one relay at
+  // start; tests make others for another port or folders. `pool` must outlive it.
+  AgentRelay(WorkerPool& pool, std::optional<HttpUrl> baseURL,
+             std::shared_ptr<const PreferenceStores> stores);
   // A relay with sessions of its own, for tests of shorter budgets.
   AgentRelay(std::optional<HttpUrl> baseURL, std::shared_ptr<const PreferenceStores> stores,
              std::shared_ptr<const HttpSession> identitySession,
              std::shared_ptr<const HttpSession> redactionSession);
   ~AgentRelay();
 
-  // A new session whose budget bounds both the whole exchange and each wait for data.
-  static std::shared_ptr<HttpSession> makeSession(double timeoutSeconds);
+  // A new session on `pool` whose budget bounds both the whole exchange and each wait for data.
+  static std::shared_ptr<HttpSession> makeSession(WorkerPool& pool, double timeoutSeconds);
 
   using Clock = std::chrono::steady_clock;
 

@@ -46,7 +46,7 @@ constexpr std::size_t kMaxIdleConnections = 32;
 // pending wait. So a connection has at most one pending wait.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  Connection() : socket(workerPool().get_executor()), timer_(workerPool().get_executor()) {}
+  explicit Connection(asio::thread_pool& pool) : socket(pool), timer_(pool) {}
 
   tcp::socket socket;
 
@@ -293,8 +293,8 @@ struct HttpSession::IdleConnections {
   }
 };
 
-HttpSession::HttpSession(std::chrono::nanoseconds budget)
-    : budget_(budget), idle_(std::make_unique<IdleConnections>()) {}
+HttpSession::HttpSession(WorkerPool& pool, std::chrono::nanoseconds budget)
+    : pool_(pool), budget_(budget), idle_(std::make_unique<IdleConnections>()) {}
 
 HttpSession::~HttpSession() = default;
 
@@ -319,7 +319,7 @@ asio::awaitable<HttpOutcome> HttpSession::exchange(const AgentHttpRequest& reque
   std::optional<StartedConnect> started;
   if (!connection) {
     started = startConnect(endpoint);  // before the connection's reactor objects are made
-    connection = std::make_shared<Connection>();
+    connection = std::make_shared<Connection>(pool_.context());
   }
   ConnectionResult result =
       co_await transact(*connection, request, endpoint, started, deadline, timedOut());

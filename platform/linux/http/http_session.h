@@ -12,6 +12,8 @@
 
 namespace ostrela::linux_platform {
 
+class WorkerPool;
+
 // Each exchange (connecting, sending, and every wait for more data) ends by
 // its deadline, so a slowly dripping answer cannot stretch it. A refused connection fails at once.
 // No proxy is ever consulted, no cookie kept, nothing cached; a redirect is an answer like any
@@ -20,11 +22,12 @@ namespace ostrela::linux_platform {
 // connections are kept for the next exchange. The host must be an IP address: nothing is resolved.
 //
 // Threads: safe for concurrent use. `exchange` may be awaited from a coroutine
-// on any executor and resumes it there; sockets and deadlines belong to the
-// shared worker pool. The session must outlive its exchanges.
+// on any executor and resumes it there; sockets and deadlines live on `pool`,
+// which must run a thread meanwhile and outlive the session. The session must
+// outlive its exchanges.
 class HttpSession {
  public:
-  explicit HttpSession(std::chrono::nanoseconds budget);
+  HttpSession(WorkerPool& pool, std::chrono::nanoseconds budget);
   ~HttpSession();
   HttpSession(const HttpSession&) = delete;
   HttpSession& operator=(const HttpSession&) = delete;
@@ -41,6 +44,7 @@ class HttpSession {
 
  private:
   struct IdleConnections;
+  WorkerPool& pool_;
   std::chrono::nanoseconds budget_;
   std::unique_ptr<IdleConnections> idle_;
 };

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/linux/http/agent_relay.h"
+#include "platform/linux/http/worker_pool.h"
 
 namespace ostrela::linux_platform {
 
@@ -28,7 +29,7 @@ void PooledAgentRelayTasks::startDetached(AgentRelayRequest request,
   auto task = std::make_shared<Task>(Task{std::move(request), {}, std::move(finish)});
   task->id = task->request.id;
   auto start = [this, task, arrival] {
-    spawnDetached([this, task, arrival]() -> boost::asio::awaitable<void> {
+    pool_.spawnDetached([this, task, arrival]() -> boost::asio::awaitable<void> {
       std::optional<NativeReply> reply;
       std::string what = "an exception of unknown type";  // what() dies with its exception
       try {

@@ -1,4 +1,4 @@
-// Relayed messages as detached coroutines on the shared worker pool.
+// Relayed messages as detached coroutines on the worker pool.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +11,7 @@
 namespace ostrela::linux_platform {
 
 class AgentRelay;
+class WorkerPool;
 
 // The reply to a relayed message whose task failed with an exception (such as std::bad_alloc).
 inline constexpr const char* kRelayTaskFailed = "The agent relay failed unexpectedly";
@@ -22,10 +23,11 @@ inline constexpr std::size_t kMaxRelaysInFlight = 256;
 
 class PooledAgentRelayTasks : public AgentRelayTasks {
  public:
-  // `relay` and `logger` must outlive every task.
-  PooledAgentRelayTasks(const AgentRelay& relay, const Logger& logger,
+  // Tasks run on `pool`, which should be the relay's. `pool`, `relay` and
+  // `logger` must outlive every task.
+  PooledAgentRelayTasks(WorkerPool& pool, const AgentRelay& relay, const Logger& logger,
                         std::size_t maxInFlight = kMaxRelaysInFlight)
-      : relay_(relay), logger_(logger), admission_(maxInFlight) {}
+      : pool_(pool), relay_(relay), logger_(logger), admission_(pool, maxInFlight) {}
 
   // Any thread; returns at once. The message's budget counts from this call.
   // `finish` runs on a worker thread, by the deadline also when the message
@@ -38,6 +40,7 @@ class PooledAgentRelayTasks : public AgentRelayTasks {
   struct Task;
   void failed(const Task& task, const char* what) const;
 
+  WorkerPool& pool_;
   const AgentRelay& relay_;
   const Logger& logger_;
   RelayAdmission admission_;

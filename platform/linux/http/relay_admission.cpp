@@ -12,7 +12,7 @@ namespace ostrela::linux_platform {
 // A wait that completes after its owner is gone does nothing.
 class RelayAdmission::ExpiryTimer : public std::enable_shared_from_this<ExpiryTimer> {
  public:
-  explicit ExpiryTimer(RelayAdmission& owner) : owner_(owner), timer_(workerPool()) {}
+  explicit ExpiryTimer(RelayAdmission& owner) : owner_(owner), timer_(owner.pool_.context()) {}
 
   // With the owner's mutex held.
   void armFor(Clock::time_point deadline) {
@@ -34,7 +34,8 @@ class RelayAdmission::ExpiryTimer : public std::enable_shared_from_this<ExpiryTi
   Clock::time_point armedFor_;
 };
 
-RelayAdmission::RelayAdmission(std::size_t maxInFlight) : maxInFlight_(maxInFlight) {}
+RelayAdmission::RelayAdmission(WorkerPool& pool, std::size_t maxInFlight)
+    : pool_(pool), maxInFlight_(maxInFlight) {}
 
 RelayAdmission::~RelayAdmission() = default;
 

@@ -13,6 +13,8 @@
 
 namespace ostrela::linux_platform {
 
+class WorkerPool;
+
 // Relays beyond the cap wait in arrival order and start as others end. One
 // whose deadline passes while it waits is answered then, without being sent:
 // a timer on the worker pool is armed for the earliest deadline among them.
@@ -31,7 +33,8 @@ class RelayAdmission {
     std::function<void()> expire;
   };
 
-  explicit RelayAdmission(std::size_t maxInFlight);
+  // The timer lives on `pool`, which must outlive the admission.
+  RelayAdmission(WorkerPool& pool, std::size_t maxInFlight);
   ~RelayAdmission();
   RelayAdmission(const RelayAdmission&) = delete;
   RelayAdmission& operator=(const RelayAdmission&) = delete;
@@ -45,6 +48,7 @@ class RelayAdmission {
   void armForEarliest();  // with mutex_ held
   void expireDue();
 
+  WorkerPool& pool_;
   const std::size_t maxInFlight_;
   std::mutex mutex_;
   std::size_t inFlight_ = 0;                  // guarded by mutex_

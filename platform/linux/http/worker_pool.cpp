@@ -9,17 +9,29 @@
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace ostrela::linux_platform {
-namespace {
 
 // An asio::thread_pool made with no threads of its own; threads join it
 // (`attach`) when the tasks in flight outnumber them. Creating a thread costs
 // 0.1 ms or more and 8 MiB of address space: at a cold start, which relays
 // one message, a second thread would add a tenth to the time to the reply.
-class LazyPool {
+class WorkerPool::Threads {
  public:
   boost::asio::thread_pool pool{0};
+
+  // A task still running may ask for a thread meanwhile: none starts once stopping.
+  ~Threads() {
+    std::vector<std::thread> threads;
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+      threads.swap(threads_);
+    }
+    pool.stop();
+    for (std::thread& thread : threads) thread.join();
+  }
 
   // Counts a task in flight; returns how many are.
   std::size_t taskCounted() { return tasks_.fetch_add(1, std::memory_order_relaxed) + 1; }
@@ -27,13 +39,13 @@ class LazyPool {
   // the task is queued, so that a new thread finds it at once instead of
   // going to sleep and being woken for it.
   void threadStartedIfNeeded(std::size_t inFlight) {
-    if (inFlight <= threads_.load(std::memory_order_acquire)) return;
+    if (inFlight <= running_.load(std::memory_order_acquire)) return;
     std::lock_guard lock(mutex_);
-    const std::size_t running = threads_.load(std::memory_order_relaxed);
+    const std::size_t running = threads_.size();
     // maxThreads() is at least two: the first thread starts without reading it.
-    if (running >= inFlight || (running > 0 && running >= maxThreads())) return;
-    std::thread([this] { pool.attach(); }).detach();
-    threads_.store(running + 1, std::memory_order_release);
+    if (stopping_ || running >= inFlight || (running > 0 && running >= maxThreads())) return;
+    threads_.emplace_back([this] { pool.attach(); });
+    running_.store(running + 1, std::memory_order_release);
   }
   void taskEnded() { tasks_.fetch_sub(1, std::memory_order_relaxed); }
 
@@ -52,36 +64,34 @@ class LazyPool {
     return cores;
   }
   std::atomic<std::size_t> tasks_{0};
-  std::atomic<std::size_t> threads_{0};
-  std::mutex mutex_;  // serialises starting threads
+  std::atomic<std::size_t> running_{0};  // threads_.size(), read without the lock
+  std::mutex mutex_;                     // serialises starting threads
+  std::vector<std::thread> threads_;     // guarded by mutex_
+  bool stopping_ = false;                // guarded by mutex_
 };
 
-LazyPool& lazyPool() {
-  // Never deleted: tasks may still run while the process exits.
-  static LazyPool* const pool = new LazyPool;
-  return *pool;
+WorkerPool::WorkerPool() : threads_(std::make_unique<Threads>()) {}
+
+WorkerPool::~WorkerPool() = default;
+
+boost::asio::thread_pool& WorkerPool::context() {
+  return threads_->pool;
 }
 
-}  // namespace
-
-boost::asio::thread_pool& workerPool() {
-  return lazyPool().pool;
+void WorkerPool::spawnDetached(std::function<boost::asio::awaitable<void>()> task) {
+  Threads& threads = *threads_;
+  const std::size_t inFlight = threads.taskCounted();
+  boost::asio::co_spawn(threads.pool, std::move(task),
+                        [&threads](const std::exception_ptr&) { threads.taskEnded(); });
+  threads.threadStartedIfNeeded(inFlight);
 }
 
-PoolWork::PoolWork() {
-  LazyPool& pool = lazyPool();
-  pool.threadStartedIfNeeded(pool.taskCounted());
-}
-PoolWork::~PoolWork() {
-  lazyPool().taskEnded();
+WorkerPool::Work::Work(WorkerPool& pool) : pool_(pool) {
+  pool_.threads_->threadStartedIfNeeded(pool_.threads_->taskCounted());
 }
 
-void spawnDetached(std::function<boost::asio::awaitable<void>()> task) {
-  LazyPool& pool = lazyPool();
-  const std::size_t inFlight = pool.taskCounted();
-  boost::asio::co_spawn(pool.pool, std::move(task),
-                        [&pool](const std::exception_ptr&) { pool.taskEnded(); });
-  pool.threadStartedIfNeeded(inFlight);
+WorkerPool::Work::~Work() {
+  pool_.threads_->taskEnded();
 }
 
 }  // namespace ostrela::linux_platform

@@ -1,10 +1,10 @@
-// The extension's one pool of worker threads, on which every relayed message
-// runs as a detached task. Created by the first relayed message, never torn
-// down: until then the process has no worker thread.
+// The extension's pool of worker threads, on which every relayed message runs
+// as a detached task and where the relay's sockets and timers live. The
+// executable's main makes one and passes it to the relay and its tasks.
 #pragma once
 
-#include <cstddef>
 #include <functional>
+#include <memory>
 
 #include <boost/asio/awaitable.hpp>
 
@@ -14,25 +14,45 @@ class thread_pool;
 
 namespace ostrela::linux_platform {
 
-// The pool, created on first use (thread-safe). Its threads start as work
-// needs them: one with the first task, another whenever more tasks are in
-// flight than threads run, up to as many as the machine has cores (at least
-// two). A cold start that relays one message so starts one thread, not two.
-boost::asio::thread_pool& workerPool();
-
-// Counts work handed to the pool other than through spawnDetached (an
-// exchange awaited from another executor) as a task in flight while it lives,
-// so that a thread runs it.
-class PoolWork {
+// Made with no thread. Its threads start as work needs them: one with the
+// first task, another whenever more tasks are in flight than threads run, up
+// to as many as the process may use cores (at least two). A cold start that
+// relays one message so starts one thread, and one that relays nothing none.
+//
+// Threads: every member is safe from any thread. Whatever lives on the pool
+// (sockets, timers, the relay's sessions) must be gone before the pool is.
+class WorkerPool {
  public:
-  PoolWork();
-  ~PoolWork();
-  PoolWork(const PoolWork&) = delete;
-  PoolWork& operator=(const PoolWork&) = delete;
-};
+  WorkerPool();
+  // Stops the pool and joins its threads; queued work is dropped unrun.
+  ~WorkerPool();
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
 
-// Starts `task()` as a detached coroutine on the pool and returns at once. Any
-// thread may call it. The task must not throw: nothing awaits it.
-void spawnDetached(std::function<boost::asio::awaitable<void>()> task);
+  // Where sockets and timers are made.
+  boost::asio::thread_pool& context();
+
+  // Starts `task()` as a detached coroutine on the pool and returns at once.
+  // The task must not throw: nothing awaits it.
+  void spawnDetached(std::function<boost::asio::awaitable<void>()> task);
+
+  // Counts work handed to the pool other than through spawnDetached (a timer
+  // or exchange awaited from another executor) as a task in flight while it
+  // lives, so that a thread runs it.
+  class Work {
+   public:
+    explicit Work(WorkerPool& pool);
+    ~Work();
+    Work(const Work&) = delete;
+    Work& operator=(const Work&) = delete;
+
+   private:
+    WorkerPool& pool_;
+  };
+
+ private:
+  class Threads;
+  std::unique_ptr<Threads> threads_;
+};
 
 }  // namespace ostrela::linux_platform

@@ -9,7 +9,7 @@
 
 #include "platform/linux/browser_registrations.h"
 #include "platform/linux/native_messaging/frame_codec.h"
-#include "platform/linux/native_messaging/host_process.h"
+#include "platform/linux/native_messaging/native_host_process.h"
 #include "platform/linux/preferences/managed_preferences_trust.h"
 
 namespace ostrela::linux_platform {
@@ -54,7 +54,7 @@ int millisecondsUntil(Clock::time_point when) {
 // poll(), so that no read or write ever waits past the deadline.
 class Session {
  public:
-  Session(HostProcess& host, const std::vector<std::string>& frameBodies) : host_(host) {
+  Session(NativeHostProcess& host, const std::vector<std::string>& frameBodies) : host_(host) {
     for (const std::string& body : frameBodies) pending_ += encodeFrame(body);
     const int input = host_.inputDescriptor();
     ::fcntl(input, F_SETFL, ::fcntl(input, F_GETFL) | O_NONBLOCK);
@@ -121,7 +121,7 @@ class Session {
     received_.erase(0, used);
   }
 
-  HostProcess& host_;
+  NativeHostProcess& host_;
   std::string pending_;
   std::size_t written_ = 0;
   bool inputOpen_ = true;
@@ -138,14 +138,14 @@ HostSession runHost(const std::filesystem::path& executable,
                     const std::vector<std::string>& frameBodies,
                     std::chrono::milliseconds timeout) {
   HostSession result;
-  HostProcess host(executable, arguments);
+  NativeHostProcess host(executable, arguments);
   if (!host.startFailure().empty()) {
     result.failure = "cannot start the host: " + host.startFailure();
     return result;
   }
   const auto deadline = Clock::now() + timeout;
   Session session(host, frameBodies);
-  int status = HostProcess::kStillRunning;
+  int status = NativeHostProcess::kStillRunning;
   std::optional<Clock::time_point> outputGraceEnd;  // set once the host is reaped
   bool statusUnknown = false;
   while (!session.oversized() && (session.outputOpen() || (!outputGraceEnd && !statusUnknown))) {
@@ -155,7 +155,7 @@ HostSession runHost(const std::filesystem::path& executable,
     if (outputGraceEnd || statusUnknown) continue;
     if (const std::optional<bool> ended = host.exited(); !ended) {
       statusUnknown = true;  // reaped elsewhere: read on until the output closes
-      status = HostProcess::kWaitFailed;
+      status = NativeHostProcess::kWaitFailed;
     } else if (*ended) {
       status = host.wait(std::chrono::milliseconds(0));  // also ends what it left running
       outputGraceEnd = Clock::now() + kOutputGrace;
@@ -166,7 +166,7 @@ HostSession runHost(const std::filesystem::path& executable,
     result.failure = "the host sent a frame of " + std::to_string(*length) +
                      " bytes, more than a browser accepts";
   }
-  if (status == HostProcess::kStillRunning) {
+  if (status == NativeHostProcess::kStillRunning) {
     if (result.failure.empty()) {
       result.failure =
           "the host did not finish within " + std::to_string(timeout.count()) + " ms; ended it";
@@ -176,7 +176,7 @@ HostSession runHost(const std::filesystem::path& executable,
     result.failure =
         "the host exited, but a process it started outside its group keeps its output open";
   }
-  if (status == HostProcess::kWaitFailed) {
+  if (status == NativeHostProcess::kWaitFailed) {
     result.failure = "cannot learn the host's exit status: " + host.waitFailure();
   } else {
     result.exitStatus = status;

@@ -37,7 +37,7 @@ TEST_F(AgentRelayTest, SendsExactlyThePostWithTheSecretOfTheMomentOnOneConnectio
   const AgentRelayRequest request = relayRequest("getToken", AnyValue("abc"));
   for (const char* secret : {" s3cr\xC3\xA9t\twith spaces ", "rotated"}) {
     preferences.writeSecret(AnyValue(secret));
-    const NativeReply reply = sendAndWait(*relay, request);
+    const NativeReply reply = sendAndWait(preferences.pool(), *relay, request);
     EXPECT_TRUE(reply.fromAgent);
     EXPECT_EQ(reply.payload, (AnyMap{{"ok", true}, {"token", "t-1"}, {"id", "abc"}}));
   }
@@ -77,7 +77,8 @@ TEST_F(AgentRelayTest, EveryWayTheConnectionCanFail) {
   };
   for (const auto& [answer, error] : cases) {
     agent.answer(answer);
-    const NativeReply reply = sendAndWait(*relay, relayRequest("getToken", AnyValue(5)));
+    const NativeReply reply =
+        sendAndWait(preferences.pool(), *relay, relayRequest("getToken", AnyValue(5)));
     EXPECT_EQ(reply.payload, errorReply(error, AnyValue(5)).payload) << error;
     EXPECT_FALSE(reply.fromAgent);
     EXPECT_EQ(errorText(reply).find("never-in-a-reply"), std::string::npos);
@@ -106,7 +107,8 @@ TEST_F(AgentRelayTest, InterimLargeDrippedAndCloseDelimitedAnswersAreReadAndConn
     agent.answer(answer);
     const std::size_t before = agent.connectionCount();
     for (int i = 0; i < 3; ++i) {
-      const NativeReply reply = sendAndWait(*relay, relayRequest("scrub", std::nullopt));
+      const NativeReply reply =
+          sendAndWait(preferences.pool(), *relay, relayRequest("scrub", std::nullopt));
       EXPECT_TRUE(reply.fromAgent) << errorText(reply);
       std::this_thread::sleep_for(milliseconds(20));  // lets a close arrive
     }
@@ -123,7 +125,8 @@ TEST_F(AgentRelayTest, SilenceAndDripEndWithTheBudget) {
   for (const AgentAnswer& answer : {AgentAnswer::of(AgentAnswer::Kind::neverAnswer), drip}) {
     agent.answer(answer);
     const auto start = std::chrono::steady_clock::now();
-    const NativeReply reply = sendAndWait(*shortRelay, relayRequest("getToken", AnyValue("d")));
+    const NativeReply reply =
+        sendAndWait(preferences.pool(), *shortRelay, relayRequest("getToken", AnyValue("d")));
     const double elapsed = millisecondsSince(start);
     EXPECT_EQ(
         reply.payload,
@@ -150,7 +153,8 @@ TEST(AgentRelayTransport, ConnectionAttemptThatHangsEndsWithTheBudget) {
   RelayPreferences preferences;
   const auto relay = preferences.relayFor(port, 0.3);
   const auto start = std::chrono::steady_clock::now();
-  const NativeReply reply = sendAndWait(*relay, relayRequest("getLdap", AnyValue(1)));
+  const NativeReply reply =
+      sendAndWait(preferences.pool(), *relay, relayRequest("getLdap", AnyValue(1)));
   EXPECT_LT(millisecondsSince(start), 1000);
   EXPECT_EQ(errorText(reply),
             "The Ostrela agent is not reachable at http://127.0.0.1:" + std::to_string(port) +
@@ -167,13 +171,14 @@ TEST(AgentRelayTransport, ProxyVariablesAreNeverConsulted) {
   ::setenv("no_proxy", "", 1);
   RelayPreferences preferences;
   TestAgent agent;
-  EXPECT_TRUE(
-      sendAndWait(*preferences.relayFor(agent.port()), relayRequest("getLdap", {})).fromAgent);
+  EXPECT_TRUE(sendAndWait(preferences.pool(), *preferences.relayFor(agent.port()),
+                          relayRequest("getLdap", {}))
+                  .fromAgent);
   // Not through the proxy either when nothing listens, and refused at once.
   const std::uint16_t port = unusedPort();
   const auto start = std::chrono::steady_clock::now();
-  const NativeReply refused =
-      sendAndWait(*preferences.relayFor(port), relayRequest("getLdap", AnyValue(9)));
+  const NativeReply refused = sendAndWait(preferences.pool(), *preferences.relayFor(port),
+                                          relayRequest("getLdap", AnyValue(9)));
   EXPECT_LT(millisecondsSince(start), 500);
   EXPECT_EQ(refused.payload, errorReply("The Ostrela agent is not reachable at http://127.0.0.1:" +
                                             std::to_string(port) + ": the connection was refused",
@@ -200,20 +205,21 @@ TEST(AgentRelayBudgets, IdentityStallsEndAtThreeSecondsAndRedactionWaitsLonger) 
   const auto relay = preferences.relayFor(agent.port());
   const auto start = std::chrono::steady_clock::now();
   auto redaction = std::async(std::launch::async, [&] {
-    return sendAndWait(*relay, relayRequest("scrub", AnyValue("r")));
+    return sendAndWait(preferences.pool(), *relay, relayRequest("scrub", AnyValue("r")));
   });
   std::vector<std::future<std::pair<std::string, double>>> stalled;
   for (int i = 0; i < kStalled; ++i) {
     stalled.push_back(std::async(std::launch::async, [&] {
       AgentRelayRequest request = relayRequest("getToken", AnyValue(1));
       request.body = R"({"type":"getToken","host":"com.ostrela.ldap_host","stall":true})";
-      const NativeReply reply = sendAndWait(*relay, request);
+      const NativeReply reply = sendAndWait(preferences.pool(), *relay, request);
       return std::pair(errorText(reply), millisecondsSince(start));
     }));
   }
   ASSERT_TRUE(agent.waitForRequests(kStalled + 1, milliseconds(2500)));
   const auto healthyStart = std::chrono::steady_clock::now();
-  EXPECT_TRUE(sendAndWait(*relay, relayRequest("getLdap", AnyValue("h"))).fromAgent);
+  EXPECT_TRUE(
+      sendAndWait(preferences.pool(), *relay, relayRequest("getLdap", AnyValue("h"))).fromAgent);
   EXPECT_LT(millisecondsSince(healthyStart), 1000);
 
   for (auto& result : stalled) {

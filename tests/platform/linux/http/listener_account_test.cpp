@@ -44,8 +44,8 @@ TEST(ListenerAccount, AnAgentOfAnotherAccountReceivesNothing) {
   expectListenerAccount(agent.port(), kNobody);
   RelayPreferences preferences;
   preferences.writeSecret(AnyValue("agent-secret"));
-  const NativeReply reply =
-      sendAndWait(*preferences.relayFor(agent.port()), relayRequest("getToken", AnyValue("t")));
+  const NativeReply reply = sendAndWait(preferences.pool(), *preferences.relayFor(agent.port()),
+                                        relayRequest("getToken", AnyValue("t")));
   EXPECT_EQ(errorText(reply), "The Ostrela agent is not reachable at http://127.0.0.1:" +
                                   std::to_string(agent.port()) +
                                   ": the listening process belongs to another user");

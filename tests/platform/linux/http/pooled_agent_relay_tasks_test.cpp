@@ -8,6 +8,7 @@
 
 #include "extension/relay/agent_url.h"
 #include "platform/linux/http/agent_relay.h"
+#include "platform/linux/http/worker_pool.h"
 #include "tests/support/recording_log_sink.h"
 
 namespace ostrela::linux_platform {
@@ -29,8 +30,9 @@ class StoresOutOfMemory : public PreferenceStores {
 TEST(PooledAgentRelayTasks, ATaskThatThrowsIsAnsweredWithItsIdAndLogged) {
   testing::RecordingLogSink sink;
   const Logger logger("com.ostrela.safari-extension.extension", "native-bridge", sink, {});
-  const AgentRelay relay(agentBaseURL(), std::make_shared<StoresOutOfMemory>());
-  PooledAgentRelayTasks tasks(relay, logger);
+  WorkerPool pool;
+  const AgentRelay relay(pool, agentBaseURL(), std::make_shared<StoresOutOfMemory>());
+  PooledAgentRelayTasks tasks(pool, relay, logger);
   std::promise<NativeReply> finished;
   tasks.startDetached(AgentRelayRequest{AnyValue(7), AgentRelayBudget::identity, "{}"},
                       [&](NativeReply reply) { finished.set_value(std::move(reply)); });

@@ -41,7 +41,8 @@ class Journal {
 };
 
 TEST(RelayAdmission, BeyondTheCapRelaysStartInArrivalOrderAsOthersEnd) {
-  RelayAdmission admission(2);
+  WorkerPool pool;
+  RelayAdmission admission(pool, 2);
   Journal journal;
   for (const char* name : {"a", "b", "c", "d"}) admission.submit(journal.entry(name, 60s));
   EXPECT_EQ(journal.waitFor(0), (Events{"start a", "start b"}));
@@ -52,8 +53,9 @@ TEST(RelayAdmission, BeyondTheCapRelaysStartInArrivalOrderAsOthersEnd) {
 // A waiting relay is answered at its deadline without starting, also when one
 // with an earlier deadline arrives later; the rest start as slots free.
 TEST(RelayAdmission, AWaitingRelayIsAnsweredAtItsDeadlineWithoutStarting) {
-  const PoolWork work;  // a pool thread for the timer
-  RelayAdmission admission(1);
+  WorkerPool pool;
+  const WorkerPool::Work work(pool);  // a pool thread for the timer
+  RelayAdmission admission(pool, 1);
   Journal journal;
   admission.submit(journal.entry("holds the slot", 60s));
   admission.submit(journal.entry("long", 60s));

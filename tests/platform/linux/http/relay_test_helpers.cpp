@@ -24,10 +24,11 @@ AgentRelayRequest relayRequest(std::string type, std::optional<AnyValue> id) {
                            *encodeJson(message)};
 }
 
-NativeReply sendAndWait(const linux_platform::AgentRelay& relay, AgentRelayRequest request) {
+NativeReply sendAndWait(linux_platform::WorkerPool& pool, const linux_platform::AgentRelay& relay,
+                        AgentRelayRequest request) {
   auto promise = std::make_shared<std::promise<NativeReply>>();
   std::future<NativeReply> reply = promise->get_future();
-  linux_platform::spawnDetached(
+  pool.spawnDetached(
       [&relay, promise, request = std::move(request)]() -> boost::asio::awaitable<void> {
         promise->set_value(co_await relay.send(request));
       });
@@ -40,7 +41,8 @@ std::string errorText(const NativeReply& reply) {
 }
 
 RelayPreferences::RelayPreferences()
-    : stores_(std::make_shared<linux_platform::FilePreferenceStores>(
+    : pool_(std::make_unique<linux_platform::WorkerPool>()),
+      stores_(std::make_shared<linux_platform::FilePreferenceStores>(
           linux_platform::XdgDirectories{folder_.path() / "config"},
           linux_platform::ManagedPreferencesSource{folder_.path() / "managed", false},
           kExtensionDomain)) {}
@@ -53,9 +55,9 @@ std::unique_ptr<linux_platform::AgentRelay> RelayPreferences::relayFor(
     std::uint16_t port, std::optional<double> budget) const {
   using linux_platform::AgentRelay;
   const auto url = HttpUrl::fromComponents("http", "127.0.0.1", port);
-  if (!budget) return std::make_unique<AgentRelay>(url, stores_);
-  return std::make_unique<AgentRelay>(url, stores_, AgentRelay::makeSession(*budget),
-                                      AgentRelay::makeSession(*budget));
+  if (!budget) return std::make_unique<AgentRelay>(*pool_, url, stores_);
+  return std::make_unique<AgentRelay>(url, stores_, AgentRelay::makeSession(*pool_, *budget),
+                                      AgentRelay::makeSession(*pool_, *budget));
 }
 
 double millisecondsSince(std::chrono::steady_clock::time_point start) {

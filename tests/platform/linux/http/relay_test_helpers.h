@@ -9,6 +9,7 @@
 
 #include "extension/native_route.h"
 #include "platform/linux/http/agent_relay.h"
+#include "platform/linux/http/worker_pool.h"
 #include "platform/linux/preferences/file_preference_stores.h"
 #include "tests/support/loopback_listener.h"
 #include "tests/support/temporary_directory.h"
@@ -18,18 +19,21 @@ namespace ostrela::testing {
 // The request the dispatcher builds for `type` with a string id.
 AgentRelayRequest relayRequest(std::string type, std::optional<AnyValue> id);
 
-// Runs relay.send(request) as a detached task on the worker pool, as the
-// extension entry does, and waits for the reply.
-NativeReply sendAndWait(const linux_platform::AgentRelay& relay, AgentRelayRequest request);
+// Runs relay.send(request) as a detached task on `pool`, as the relay tasks
+// do, and waits for the reply.
+NativeReply sendAndWait(linux_platform::WorkerPool& pool, const linux_platform::AgentRelay& relay,
+                        AgentRelayRequest request);
 
 // The error text of a reply, or "<none>".
 std::string errorText(const NativeReply& reply);
 
-// Preference folders of its own, and relays for a port that read their secret there.
+// Preference folders and a worker pool of its own, and relays for a port on
+// that pool that read their secret there. Relays must be gone before it is.
 class RelayPreferences {
  public:
   RelayPreferences();
 
+  linux_platform::WorkerPool& pool() const { return *pool_; }
   std::shared_ptr<const PreferenceStores> stores() const { return stores_; }
   // Writes `agentRelaySecret` into the App Group suite; nothing removes it.
   void writeSecret(const AnyValue& secret) const;
@@ -39,6 +43,7 @@ class RelayPreferences {
                                                        std::optional<double> budget = {}) const;
 
  private:
+  std::unique_ptr<linux_platform::WorkerPool> pool_;
   TemporaryDirectory folder_;
   std::shared_ptr<linux_platform::FilePreferenceStores> stores_;
 };

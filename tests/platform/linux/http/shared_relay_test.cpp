@@ -1,6 +1,5 @@
 // The process's own relay on the agent's real port, wired as the executable's
-// main wires it. Each test runs in a process of its own (CTest), so the worker
-// pool is first used here.
+// main wires it.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -36,7 +35,8 @@ TEST(MainsRelay, MadeWithoutThreadsOrSocketsThenRelaysOnTheAgentPort) {
   std::thread([] {}).join();
   const auto threadsBefore = countEntries("/proc/self/task");
   const auto filesBefore = countEntries("/proc/self/fd");
-  const AgentRelay relay(agentBaseURL(), preferences.stores());
+  linux_platform::WorkerPool pool;
+  const AgentRelay relay(pool, agentBaseURL(), preferences.stores());
   EXPECT_EQ(countEntries("/proc/self/task"), threadsBefore);
   EXPECT_EQ(countEntries("/proc/self/fd"), filesBefore);
 
@@ -47,7 +47,7 @@ TEST(MainsRelay, MadeWithoutThreadsOrSocketsThenRelaysOnTheAgentPort) {
   TestAgent agent(47653);
   const auto threadsWithAgent = countEntries("/proc/self/task");
   agent.answer(AgentAnswer::json(200, R"({"ok":true,"ldap":{"uid":"jdoe"}})"));
-  const NativeReply reply = sendAndWait(relay, relayRequest("getLdap", AnyValue(42)));
+  const NativeReply reply = sendAndWait(pool, relay, relayRequest("getLdap", AnyValue(42)));
   EXPECT_EQ(reply.payload, (AnyMap{{"ok", true}, {"ldap", AnyMap{{"uid", "jdoe"}}}, {"id", 42}}));
   EXPECT_EQ(*agent.requests().at(0).header("Host"), "127.0.0.1:47653");
   EXPECT_EQ(*agent.requests().at(0).header("Authorization"), "Bearer agent-secret");

@@ -1,4 +1,4 @@
-#include "platform/linux/native_messaging/host_process.h"
+#include "platform/linux/native_messaging/native_host_process.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -48,9 +48,9 @@ int statusOf(int waitStatus) {
 
 }  // namespace
 
-HostProcess::HostProcess(const std::filesystem::path& executable,
-                         const std::vector<std::string>& arguments,
-                         const std::vector<std::string>& environment) {
+NativeHostProcess::NativeHostProcess(const std::filesystem::path& executable,
+                                     const std::vector<std::string>& arguments,
+                                     const std::vector<std::string>& environment) {
   ::signal(SIGPIPE, SIG_IGN);
   Pipe in = makePipe();
   Pipe out = makePipe();
@@ -116,19 +116,19 @@ HostProcess::HostProcess(const std::filesystem::path& executable,
   });
 }
 
-HostProcess::~HostProcess() {
+NativeHostProcess::~NativeHostProcess() {
   input_.reset();
   output_.reset();
   if (pid_ > 0) terminate(std::chrono::milliseconds(0));
   stopReadingErrors();
 }
 
-void HostProcess::stopReadingErrors() {
+void NativeHostProcess::stopReadingErrors() {
   hostGone_.store(true);
   if (errorReader_.joinable()) errorReader_.join();
 }
 
-bool HostProcess::writeBytes(std::string_view bytes) {
+bool NativeHostProcess::writeBytes(std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = ::write(input_.get(), bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
@@ -138,35 +138,35 @@ bool HostProcess::writeBytes(std::string_view bytes) {
   return true;
 }
 
-bool HostProcess::writeFrame(std::string_view body) {
+bool NativeHostProcess::writeFrame(std::string_view body) {
   return writeBytes(encodeFrame(body));
 }
 
-void HostProcess::closeInput() {
+void NativeHostProcess::closeInput() {
   input_.reset();
 }
 
-void HostProcess::closeOutput() {
+void NativeHostProcess::closeOutput() {
   output_.reset();
 }
 
-FrameReadResult HostProcess::nextFrame(std::chrono::steady_clock::time_point deadline) {
+FrameReadResult NativeHostProcess::nextFrame(std::chrono::steady_clock::time_point deadline) {
   return FrameReader(output_.get(), deadline).next();
 }
 
-std::optional<std::string> HostProcess::readFrame(std::chrono::milliseconds timeout) {
+std::optional<std::string> NativeHostProcess::readFrame(std::chrono::milliseconds timeout) {
   FrameReadResult next = nextFrame(std::chrono::steady_clock::now() + timeout);
   if (auto* frame = std::get_if<Frame>(&next)) return std::move(frame->body);
   return std::nullopt;
 }
 
-std::vector<std::string> HostProcess::readAllFrames(std::chrono::milliseconds timeout) {
+std::vector<std::string> NativeHostProcess::readAllFrames(std::chrono::milliseconds timeout) {
   std::vector<std::string> frames;
   while (auto frame = readFrame(timeout)) frames.push_back(std::move(*frame));
   return frames;
 }
 
-int HostProcess::wait(std::chrono::milliseconds timeout) {
+int NativeHostProcess::wait(std::chrono::milliseconds timeout) {
   if (pid_ <= 0) {
     waitFailure_ = "the host is not running";
     return kWaitFailed;
@@ -192,7 +192,7 @@ int HostProcess::wait(std::chrono::milliseconds timeout) {
   return statusOf(status);
 }
 
-std::optional<bool> HostProcess::exited() {
+std::optional<bool> NativeHostProcess::exited() {
   for (;;) {
     siginfo_t info{};
     if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
@@ -204,7 +204,7 @@ std::optional<bool> HostProcess::exited() {
   }
 }
 
-int HostProcess::terminate(std::chrono::milliseconds grace) {
+int NativeHostProcess::terminate(std::chrono::milliseconds grace) {
   if (pid_ <= 0) return wait(grace);
   ::kill(-pid_, SIGTERM);
   const int status = wait(grace);
@@ -213,7 +213,7 @@ int HostProcess::terminate(std::chrono::milliseconds grace) {
   return wait(std::chrono::seconds(5));
 }
 
-std::string HostProcess::errorOutput() {
+std::string NativeHostProcess::errorOutput() {
   std::lock_guard lock(errorMutex_);
   return errorText_;
 }

@@ -23,7 +23,7 @@
 
 namespace ostrela::linux_platform {
 
-class HostProcess {
+class NativeHostProcess {
  public:
   // What wait() returns instead of an exit status.
   static constexpr int kStillRunning = -1;
@@ -33,12 +33,13 @@ class HostProcess {
   // are added to this process's environment, replacing variables of the same
   // name. Ignores SIGPIPE in this process from then on: a host that stops
   // reading must not kill its caller. startFailure() says whether it started.
-  HostProcess(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
-              const std::vector<std::string>& environment = {});
+  NativeHostProcess(const std::filesystem::path& executable,
+                    const std::vector<std::string>& arguments,
+                    const std::vector<std::string>& environment = {});
   // Kills a host that is still running, and reaps it.
-  ~HostProcess();
-  HostProcess(const HostProcess&) = delete;
-  HostProcess& operator=(const HostProcess&) = delete;
+  ~NativeHostProcess();
+  NativeHostProcess(const NativeHostProcess&) = delete;
+  NativeHostProcess& operator=(const NativeHostProcess&) = delete;
 
   // Why the host could not be started; empty when it was.
   const std::string& startFailure() const { return startFailure_; }
