@@ -10,8 +10,8 @@ build=build/fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DOSTRELA_FUZZ=ON -DOSTRELA_SANITIZE="address;undefined" -DOSTRELA_BUILD_TESTS=OFF \
   -DOSTRELA_BUILD_BENCHMARKS=OFF -DOSTRELA_BUILD_HOST_APP=OFF >/dev/null
-targets=$(sed -n 's/^set(OSTRELA_FUZZ_TARGETS \(.*\))$/\1/p' fuzz/CMakeLists.txt)
-cmake --build "$build" --target $(for t in $targets; do printf 'ostrela_%s_fuzz ' "$t"; done)
+cmake --build "$build" --target ostrela_fuzz_targets
+targets=$(cat "$build/fuzz/targets.txt")
 mkdir -p "$build/findings"
 for t in $targets; do
   mkdir -p "$build/corpus/$t"

@@ -8,9 +8,9 @@
 #include "doctor/confinement_check.h"
 #include "doctor/policy_checks.h"
 #include "doctor/registration_checks.h"
+#include "platform/linux/confinement/process_confinement.h"
 #include "platform/linux/doctor/machine_facts.h"
 #include "platform/linux/preferences/managed_preferences_trust.h"
-#include "platform/linux/process_confinement.h"
 #include "shared/bundle_identifiers.h"
 
 namespace {

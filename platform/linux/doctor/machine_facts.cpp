@@ -10,8 +10,8 @@
 
 #include "core/json.h"
 #include "extension/relay/agent_url.h"
+#include "platform/linux/browsers/host_manifest_file.h"
 #include "platform/linux/file_descriptor.h"
-#include "platform/linux/host_manifest_file.h"
 #include "platform/linux/http/listener_account.h"
 #include "platform/linux/native_messaging/native_host_client.h"
 #include "platform/linux/passwd_file.h"

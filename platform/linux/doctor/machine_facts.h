@@ -9,8 +9,8 @@
 #include "doctor/app_group_checks.h"
 #include "doctor/policy_checks.h"
 #include "doctor/registration_checks.h"
-#include "platform/linux/browser_registrations.h"
-#include "platform/linux/preferences/xdg_directories.h"
+#include "platform/linux/browsers/browser_registrations.h"
+#include "platform/linux/xdg_directories.h"
 
 namespace ostrela::linux_platform {
 

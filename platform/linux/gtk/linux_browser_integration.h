@@ -8,7 +8,7 @@
 
 #include "host/browser_integration.h"
 #include "host/serial_worker.h"
-#include "platform/linux/browser_registrations.h"
+#include "platform/linux/browsers/browser_registrations.h"
 
 namespace ostrela::linux_platform {
 

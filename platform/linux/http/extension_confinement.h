@@ -4,8 +4,8 @@
 #pragma once
 
 #include "core/logger.h"
+#include "platform/linux/confinement/process_confinement.h"
 #include "platform/linux/preferences/file_preference_stores.h"
-#include "platform/linux/process_confinement.h"
 
 namespace ostrela::linux_platform {
 

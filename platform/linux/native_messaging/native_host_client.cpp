@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/linux/browser_registrations.h"
+#include "platform/linux/browsers/browser_registrations.h"
 #include "platform/linux/native_messaging/frame_codec.h"
 #include "platform/linux/native_messaging/native_host_process.h"
 #include "platform/linux/preferences/managed_preferences_trust.h"

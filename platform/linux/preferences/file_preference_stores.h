@@ -14,7 +14,7 @@
 
 #include "core/logger.h"
 #include "platform/linux/preferences/managed_preferences_trust.h"
-#include "platform/linux/preferences/xdg_directories.h"
+#include "platform/linux/xdg_directories.h"
 #include "shared/preference_domain.h"
 
 namespace ostrela::linux_platform {

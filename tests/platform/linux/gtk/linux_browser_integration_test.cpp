@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/platform/linux/gtk/browser_test_support.h"
+#include "tests/platform/linux/browsers/browser_test_support.h"
 
 namespace ostrela::linux_platform {
 namespace {

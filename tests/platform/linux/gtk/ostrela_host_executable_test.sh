@@ -71,7 +71,6 @@ echo '{"organizationId": "org-1", "endpoint": "https://e.example", "machineId": 
   >"$work/managed/com.ostrela.safari-extension.json"
 export HOME=$work/home XDG_CONFIG_HOME=$work/config
 export XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
-export GTK_A11Y=none
 if [[ $mode == full-journal ]]; then
   # A file where the App Group's folders go: an error line at the default level.
   mkdir -p "$work/config/ostrela" && touch "$work/config/ostrela/group-containers"
@@ -79,7 +78,7 @@ else
   export OSTRELA_LOG_LEVEL=debug
 fi
 
-xvfb-run -a "$0" --inside "$host" "$work" "$fixed" "$mode" || fail "the host did not run as expected"
+"$(dirname "$0")/with_display.sh" "$0" --inside "$host" "$work" "$fixed" "$mode" || fail "the host did not run as expected"
 
 if [[ $mode == full-journal ]]; then
   grep -q 'com.ostrela.safari-extension\[managed-config\] error: Managed configuration not published: the App Group K7W2RQ9D4F.group.com.ostrela.safari-extension is unavailable$' \

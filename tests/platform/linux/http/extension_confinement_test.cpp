@@ -25,11 +25,11 @@
 #include <thread>
 
 #include "extension/relay/agent_url.h"
+#include "platform/linux/confinement/landlock_abi.h"
+#include "platform/linux/confinement/system_call_filter.h"
 #include "platform/linux/file_descriptor.h"
 #include "platform/linux/http/listener_account.h"
-#include "platform/linux/landlock_abi.h"
 #include "platform/linux/process_loggers.h"
-#include "platform/linux/system_call_filter.h"
 #include "shared/managed_configuration_key.h"
 #include "tests/platform/linux/http/relay_test_helpers.h"
 #include "tests/support/temporary_directory.h"

@@ -1,4 +1,4 @@
-#include "platform/linux/host_manifest_file.h"
+#include "platform/linux/browsers/host_manifest_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 // Manifest files that are not files: each is refused at once with its reason,
 // never opened in a way that blocks or reads without end.
-#include "platform/linux/host_manifest_file.h"
+#include "platform/linux/browsers/host_manifest_file.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

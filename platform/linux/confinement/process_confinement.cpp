@@ -1,4 +1,4 @@
-#include "platform/linux/process_confinement.h"
+#include "platform/linux/confinement/process_confinement.h"
 
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "platform/linux/landlock_abi.h"
-#include "platform/linux/landlock_rules.h"
-#include "platform/linux/system_call_filter.h"
+#include "platform/linux/confinement/landlock_abi.h"
+#include "platform/linux/confinement/landlock_rules.h"
+#include "platform/linux/confinement/system_call_filter.h"
 
 namespace ostrela::linux_platform {
 

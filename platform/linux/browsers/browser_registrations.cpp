@@ -1,9 +1,9 @@
-#include "platform/linux/browser_registrations.h"
+#include "platform/linux/browsers/browser_registrations.h"
 
 #include <unistd.h>
 
-#include "platform/linux/host_manifest_file.h"
-#include "platform/linux/preferences/xdg_directories.h"
+#include "platform/linux/browsers/host_manifest_file.h"
+#include "platform/linux/xdg_directories.h"
 
 namespace ostrela::linux_platform {
 namespace {

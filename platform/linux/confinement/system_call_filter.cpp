@@ -1,4 +1,4 @@
-#include "platform/linux/system_call_filter.h"
+#include "platform/linux/confinement/system_call_filter.h"
 
 #include <linux/audit.h>
 #include <linux/filter.h>

@@ -1,7 +1,7 @@
 // The Landlock step of confineProcess (process_confinement.h).
 #pragma once
 
-#include "platform/linux/process_confinement.h"
+#include "platform/linux/confinement/process_confinement.h"
 
 namespace ostrela::linux_platform {
 

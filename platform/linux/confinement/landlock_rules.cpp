@@ -1,12 +1,12 @@
-#include "platform/linux/landlock_rules.h"
+#include "platform/linux/confinement/landlock_rules.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <vector>
 
+#include "platform/linux/confinement/landlock_abi.h"
 #include "platform/linux/file_descriptor.h"
-#include "platform/linux/landlock_abi.h"
 
 namespace ostrela::linux_platform {
 namespace {

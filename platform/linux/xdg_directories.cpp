@@ -1,4 +1,4 @@
-#include "platform/linux/preferences/xdg_directories.h"
+#include "platform/linux/xdg_directories.h"
 
 #include <unistd.h>
 

@@ -1,8 +1,8 @@
-#include "platform/linux/browser_registrations.h"
+#include "platform/linux/browsers/browser_registrations.h"
 
 #include <gtest/gtest.h>
 
-#include "tests/platform/linux/gtk/browser_test_support.h"
+#include "tests/platform/linux/browsers/browser_test_support.h"
 
 namespace ostrela::linux_platform {
 namespace {

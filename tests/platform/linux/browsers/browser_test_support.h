@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/linux/browser_registrations.h"
+#include "platform/linux/browsers/browser_registrations.h"
 #include "tests/support/temporary_directory.h"
 
 namespace ostrela::linux_platform {
