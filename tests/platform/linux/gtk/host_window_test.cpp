@@ -120,7 +120,6 @@ class HostWindowTest : public ::testing::Test {
       std::filesystem::create_directories(temp_.path() / name);
       ::setenv(name, (temp_.path() / name).c_str(), 1);
     }
-    ::setenv("GTK_A11Y", "none", 1);
     temp_.write("managed/com.ostrela.safari-extension.json",
                 R"({"organizationName": "Example Org", "machineId": "m-1", "apiToken": "t"})");
     setBrowser("state", "enabled");

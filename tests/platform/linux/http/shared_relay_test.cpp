@@ -2,12 +2,13 @@
 // main wires it.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <iterator>
+#include <unistd.h>
+
 #include <thread>
 
 #include "platform/linux/http/agent_relay.h"
 #include "tests/platform/linux/http/relay_test_helpers.h"
+#include "tests/support/proc_status.h"
 #include "tests/support/test_agent.h"
 
 namespace ostrela::testing {
@@ -15,17 +16,16 @@ namespace {
 
 using linux_platform::AgentRelay;
 
-// Entries of a /proc/self folder: threads ("task") or open files ("fd").
-std::ptrdiff_t countEntries(const char* folder) {
-  return std::distance(std::filesystem::directory_iterator(folder), {});
+long threads() {
+  return procStatusValue(::getpid(), "Threads");
 }
 
 // This process's thread count once it has settled (a joined thread leaves a moment later).
-std::ptrdiff_t threadsSettledAt(std::ptrdiff_t expected) {
-  for (int i = 0; i < 100 && countEntries("/proc/self/task") != expected; ++i) {
+long threadsSettledAt(long expected) {
+  for (int i = 0; i < 100 && threads() != expected; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  return countEntries("/proc/self/task");
+  return threads();
 }
 
 TEST(MainsRelay, MadeWithoutThreadsOrSocketsThenRelaysOnTheAgentPort) {
@@ -33,19 +33,19 @@ TEST(MainsRelay, MadeWithoutThreadsOrSocketsThenRelaysOnTheAgentPort) {
 
   // A sanitizer's runtime may start a thread of its own with the first thread.
   std::thread([] {}).join();
-  const auto threadsBefore = countEntries("/proc/self/task");
-  const auto filesBefore = countEntries("/proc/self/fd");
+  const auto threadsBefore = threads();
+  const auto filesBefore = descriptorCount(::getpid());
   linux_platform::WorkerPool pool;
   const AgentRelay relay(pool, agentBaseURL(), preferences.stores());
-  EXPECT_EQ(countEntries("/proc/self/task"), threadsBefore);
-  EXPECT_EQ(countEntries("/proc/self/fd"), filesBefore);
+  EXPECT_EQ(threads(), threadsBefore);
+  EXPECT_EQ(descriptorCount(::getpid()), filesBefore);
 
   // Written from outside the relay, as whatever provisions the secret would,
   // into the stores that main built: the relay has no second set of its own.
   preferences.writeSecret(AnyValue("agent-secret"));
 
   TestAgent agent(47653);
-  const auto threadsWithAgent = countEntries("/proc/self/task");
+  const auto threadsWithAgent = threads();
   agent.answer(AgentAnswer::json(200, R"({"ok":true,"ldap":{"uid":"jdoe"}})"));
   const NativeReply reply = sendAndWait(pool, relay, relayRequest("getLdap", AnyValue(42)));
   EXPECT_EQ(reply.payload, (AnyMap{{"ok", true}, {"ldap", AnyMap{{"uid", "jdoe"}}}, {"id", 42}}));
