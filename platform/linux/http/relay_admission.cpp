@@ -1,5 +1,6 @@
 #include "platform/linux/http/relay_admission.h"
 
+#include <algorithm>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <vector>
@@ -43,14 +44,24 @@ void RelayAdmission::submit(Entry entry) {
   {
     std::lock_guard lock(mutex_);
     if (inFlight_ >= maxInFlight_) {
-      pending_.insert(entry.deadline);
+      const Clock::time_point deadline = entry.deadline;
       waiting_.push_back(std::move(entry));
+      byDeadline_.emplace(deadline, std::prev(waiting_.end()));
       armForEarliest();
       return;
     }
     ++inFlight_;
   }
   entry.start();
+}
+
+RelayAdmission::Entry RelayAdmission::takeOut(Waiting::iterator entry) {
+  auto [first, last] = byDeadline_.equal_range(entry->deadline);
+  byDeadline_.erase(
+      std::find_if(first, last, [&](const auto& item) { return item.second == entry; }));
+  Entry taken = std::move(*entry);
+  waiting_.erase(entry);
+  return taken;
 }
 
 void RelayAdmission::finished() {
@@ -61,9 +72,7 @@ void RelayAdmission::finished() {
     --inFlight_;
     const Clock::time_point now = Clock::now();
     while (!waiting_.empty() && !next) {
-      Entry entry = std::move(waiting_.front());
-      waiting_.pop_front();
-      pending_.erase(pending_.find(entry.deadline));
+      Entry entry = takeOut(waiting_.begin());
       if (entry.deadline <= now) {
         expired.push_back(std::move(entry));
       } else {
@@ -77,9 +86,9 @@ void RelayAdmission::finished() {
 }
 
 void RelayAdmission::armForEarliest() {
-  if (pending_.empty()) return;
+  if (byDeadline_.empty()) return;
   if (!timer_) timer_ = std::make_shared<ExpiryTimer>(*this);
-  timer_->armFor(*pending_.begin());
+  timer_->armFor(byDeadline_.begin()->first);
 }
 
 void RelayAdmission::expireDue() {
@@ -88,14 +97,8 @@ void RelayAdmission::expireDue() {
     std::lock_guard lock(mutex_);
     timer_->fired();
     const Clock::time_point now = Clock::now();
-    for (auto it = waiting_.begin(); it != waiting_.end();) {
-      if (it->deadline > now) {
-        ++it;
-        continue;
-      }
-      pending_.erase(pending_.find(it->deadline));
-      expired.push_back(std::move(*it));
-      it = waiting_.erase(it);
+    while (!byDeadline_.empty() && byDeadline_.begin()->first <= now) {
+      expired.push_back(takeOut(byDeadline_.begin()->second));
     }
     armForEarliest();
   }

@@ -5,11 +5,11 @@
 
 #include <chrono>
 #include <cstddef>
-#include <deque>
 #include <functional>
+#include <list>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 
 namespace ostrela::linux_platform {
 
@@ -48,13 +48,19 @@ class RelayAdmission {
   void armForEarliest();  // with mutex_ held
   void expireDue();
 
+  using Waiting = std::list<Entry>;
+  // Takes `entry` out of both orders; with mutex_ held.
+  Entry takeOut(Waiting::iterator entry);
+
   WorkerPool& pool_;
   const std::size_t maxInFlight_;
   std::mutex mutex_;
-  std::size_t inFlight_ = 0;                  // guarded by mutex_
-  std::deque<Entry> waiting_;                 // guarded by mutex_; in arrival order
-  std::multiset<Clock::time_point> pending_;  // guarded by mutex_; deadlines of waiting_
-  std::shared_ptr<ExpiryTimer> timer_;        // guarded by mutex_; made for the first wait
+  std::size_t inFlight_ = 0;  // guarded by mutex_
+  // Guarded by mutex_: the waiting relays in arrival order, and the same by
+  // deadline, so that neither starting nor expiring one walks the others.
+  Waiting waiting_;
+  std::multimap<Clock::time_point, Waiting::iterator> byDeadline_;
+  std::shared_ptr<ExpiryTimer> timer_;  // guarded by mutex_; made for the first wait
 };
 
 }  // namespace ostrela::linux_platform
