@@ -58,8 +58,6 @@ class SuitePreferenceStore : public MutablePreferenceDomain {
   std::optional<PreferenceStoreUnavailable> applyChanges(
       const std::vector<PreferenceChange>& changes) override;
 
-  const std::filesystem::path& file() const { return file_; }
-
  private:
   std::filesystem::path folder_;
   std::filesystem::path file_;
