@@ -21,18 +21,20 @@ namespace {
 // As the kernel's own bound on links in one lookup.
 constexpr int kMaxLinks = 40;
 
-// The opened file, or why there is none: an errno or a reason not to trust it.
+// The opened file with its status, or why there is none: an errno or a reason
+// not to trust it.
 struct Opening {
   FileDescriptor fd;
+  struct stat info {};
   int error = 0;
   std::optional<std::string> untrusted;
 };
 
 Opening failed(int error) {
-  return {FileDescriptor(), error, std::nullopt};
+  return {FileDescriptor(), {}, error, std::nullopt};
 }
 Opening untrusted(std::string why) {
-  return {FileDescriptor(), 0, std::move(why)};
+  return {FileDescriptor(), {}, 0, std::move(why)};
 }
 
 // Why what `fd` refers to may not be trusted: another owner, a writer besides
@@ -154,7 +156,7 @@ Opening openManagedFile(const std::filesystem::path& file, bool checkOwnership) 
         return untrusted(std::move(*why));
       }
     }
-    return {std::move(opened), 0, std::nullopt};
+    return {std::move(opened), info, 0, std::nullopt};
   }
   return failed(EISDIR);
 }
@@ -171,7 +173,7 @@ ManagedPreferencesRead readManagedPreferences(const std::filesystem::path& file,
                                               bool checkOwnership) {
   Opening opening = openManagedFile(file, checkOwnership);
   if (!opening.fd.valid()) return {std::nullopt, std::move(opening.untrusted)};
-  return {readPreferenceDescriptor(opening.fd.get()), std::nullopt};
+  return {readPreferenceDescriptor(opening.fd.get(), opening.info), std::nullopt};
 }
 
 std::optional<std::string> whyManagedFileIsUntrusted(const std::filesystem::path& file) {

@@ -25,9 +25,8 @@ bool writeAll(int fd, std::string_view data) {
 
 }  // namespace
 
-std::optional<AnyMap> readPreferenceDescriptor(int fd) {
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+std::optional<AnyMap> readPreferenceDescriptor(int fd, const struct stat& info) {
+  if (!S_ISREG(info.st_mode) ||
       static_cast<std::uintmax_t>(info.st_size) > kMaxPreferenceFileSize) {
     return std::nullopt;
   }
@@ -57,11 +56,12 @@ PreferenceFileRead readPreferenceFileAt(int folder, const char* name,
   // Non-blocking all the same, should the path be replaced by a FIFO meanwhile.
   FileDescriptor fd(::openat(folder, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) return {std::nullopt, errno, std::nullopt};
+  // The status that counts is that of the opened file.
+  if (::fstat(fd.get(), &info) != 0) return {std::nullopt, errno, std::nullopt};
   if (check) {
-    if (::fstat(fd.get(), &info) != 0) return {std::nullopt, errno, std::nullopt};
     if (std::optional<std::string> why = check(info)) return {std::nullopt, 0, std::move(why)};
   }
-  return {readPreferenceDescriptor(fd.get()), 0, std::nullopt};
+  return {readPreferenceDescriptor(fd.get(), info), 0, std::nullopt};
 }
 
 std::optional<AnyMap> readPreferenceFile(const std::filesystem::path& path) {

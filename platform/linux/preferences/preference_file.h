@@ -15,9 +15,10 @@ namespace ostrela::linux_platform {
 // Files larger than this are not read: they count as malformed.
 inline constexpr std::uintmax_t kMaxPreferenceFileSize = 16 * 1024 * 1024;
 
-// The members of the JSON object in the opened file `fd`; nothing when it is
-// not a regular file, too large, unreadable or not a JSON object.
-std::optional<AnyMap> readPreferenceDescriptor(int fd);
+// The members of the JSON object in the opened file `fd`, whose status the
+// caller has taken (`info`, from fstat); nothing when it is not a regular file,
+// too large, unreadable or not a JSON object.
+std::optional<AnyMap> readPreferenceDescriptor(int fd, const struct stat& info);
 
 // The file's members, or nothing when it is missing, unreadable, too large or
 // not a JSON object. Callers treat nothing as an empty store.
