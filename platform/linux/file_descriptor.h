@@ -1,9 +1,12 @@
-// The one owner of a raw file descriptor: closes it when it goes.
+// The one owner of a raw file descriptor (closes it when it goes), and what is
+// done with any descriptor.
 #pragma once
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <string_view>
 #include <utility>
 
 namespace ostrela::linux_platform {
@@ -36,6 +39,18 @@ class FileDescriptor {
  private:
   int fd_ = -1;
 };
+
+// Writes all of `bytes` to `fd`, again after a signal; false when a write
+// failed or took nothing (what went before it stays written).
+inline bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
 
 // Both ends of a pipe.
 struct Pipe {

@@ -103,14 +103,8 @@ bool stderrIsJournal() {
 
 void DescriptorLogSink::write(LogLevel level, std::string_view subsystem, std::string_view category,
                               std::string_view message) {
-  const std::string line = formatLine(level, subsystem, category, message);
-  std::string_view rest = line;
-  while (!rest.empty()) {
-    const ssize_t n = ::write(fd_, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // a closed stderr loses the line, never the process
-    rest.remove_prefix(static_cast<std::size_t>(n));
-  }
+  // A closed stderr loses the line, never the process.
+  writeAll(fd_, formatLine(level, subsystem, category, message));
 }
 
 JournalLogSink::JournalLogSink(const std::filesystem::path& socketPath, int fallbackFd)

@@ -129,13 +129,7 @@ void NativeHostProcess::stopReadingErrors() {
 }
 
 bool NativeHostProcess::writeBytes(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(input_.get(), bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
+  return writeAll(input_.get(), bytes);
 }
 
 bool NativeHostProcess::writeFrame(std::string_view body) {

@@ -11,19 +11,6 @@
 #include "platform/linux/file_descriptor.h"
 
 namespace ostrela::linux_platform {
-namespace {
-
-bool writeAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-}  // namespace
 
 std::optional<AnyMap> readPreferenceDescriptor(int fd, const struct stat& info) {
   if (!S_ISREG(info.st_mode) ||
