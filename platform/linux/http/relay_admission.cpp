@@ -44,9 +44,8 @@ void RelayAdmission::submit(Entry entry) {
   {
     std::lock_guard lock(mutex_);
     if (inFlight_ >= maxInFlight_) {
-      const Clock::time_point deadline = entry.deadline;
       waiting_.push_back(std::move(entry));
-      byDeadline_.emplace(deadline, std::prev(waiting_.end()));
+      byDeadline_.emplace(waiting_.back().deadline, std::prev(waiting_.end()));
       armForEarliest();
       return;
     }
@@ -55,10 +54,9 @@ void RelayAdmission::submit(Entry entry) {
   entry.start();
 }
 
-RelayAdmission::Entry RelayAdmission::takeOut(Waiting::iterator entry) {
-  auto [first, last] = byDeadline_.equal_range(entry->deadline);
-  byDeadline_.erase(
-      std::find_if(first, last, [&](const auto& item) { return item.second == entry; }));
+RelayAdmission::Entry RelayAdmission::takeOut(ByDeadline::iterator item) {
+  const Waiting::iterator entry = item->second;
+  byDeadline_.erase(item);
   Entry taken = std::move(*entry);
   waiting_.erase(entry);
   return taken;
@@ -72,7 +70,11 @@ void RelayAdmission::finished() {
     --inFlight_;
     const Clock::time_point now = Clock::now();
     while (!waiting_.empty() && !next) {
-      Entry entry = takeOut(waiting_.begin());
+      // The first to arrive, found among those of its deadline.
+      const Waiting::iterator first = waiting_.begin();
+      const auto [from, to] = byDeadline_.equal_range(first->deadline);
+      Entry entry =
+          takeOut(std::find_if(from, to, [&](const auto& item) { return item.second == first; }));
       if (entry.deadline <= now) {
         expired.push_back(std::move(entry));
       } else {
@@ -98,7 +100,7 @@ void RelayAdmission::expireDue() {
     timer_->fired();
     const Clock::time_point now = Clock::now();
     while (!byDeadline_.empty() && byDeadline_.begin()->first <= now) {
-      expired.push_back(takeOut(byDeadline_.begin()->second));
+      expired.push_back(takeOut(byDeadline_.begin()));
     }
     armForEarliest();
   }

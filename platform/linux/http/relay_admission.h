@@ -49,8 +49,9 @@ class RelayAdmission {
   void expireDue();
 
   using Waiting = std::list<Entry>;
-  // Takes `entry` out of both orders; with mutex_ held.
-  Entry takeOut(Waiting::iterator entry);
+  using ByDeadline = std::multimap<Clock::time_point, Waiting::iterator>;
+  // Takes the relay `item` points to out of both orders; with mutex_ held.
+  Entry takeOut(ByDeadline::iterator item);
 
   WorkerPool& pool_;
   const std::size_t maxInFlight_;
@@ -59,7 +60,7 @@ class RelayAdmission {
   // Guarded by mutex_: the waiting relays in arrival order, and the same by
   // deadline, so that neither starting nor expiring one walks the others.
   Waiting waiting_;
-  std::multimap<Clock::time_point, Waiting::iterator> byDeadline_;
+  ByDeadline byDeadline_;
   std::shared_ptr<ExpiryTimer> timer_;  // guarded by mutex_; made for the first wait
 };
 
