@@ -8,6 +8,8 @@
 
 #include <utility>
 
+#include "platform/linux/file_descriptor.h"
+
 namespace ostrela::testing {
 namespace {
 
@@ -52,17 +54,16 @@ int loopbackListener(int backlog, std::uint16_t& port) {
 }
 
 ForkedListener::ForkedListener(uid_t account, int connections, std::uint16_t port) {
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) return;
+  linux_platform::Pipe portPipe = linux_platform::makePipe();
+  if (!portPipe.read.valid()) return;
   pid_ = ::fork();
   if (pid_ == 0) {
     ::alarm(20);  // never outlives a test that went wrong
     if (::setuid(account) != 0) ::_exit(3);
-    serve(ends[1], connections, port);
+    serve(portPipe.write.get(), connections, port);
   }
-  ::close(ends[1]);
-  if (::read(ends[0], &port_, sizeof port_) != sizeof port_) port_ = 0;
-  ::close(ends[0]);
+  portPipe.write.reset();
+  if (::read(portPipe.read.get(), &port_, sizeof port_) != sizeof port_) port_ = 0;
 }
 
 ForkedListener::~ForkedListener() {

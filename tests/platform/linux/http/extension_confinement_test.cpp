@@ -75,23 +75,22 @@ class ExtensionConfinement : public ::testing::Test {
   // The errno of each probe, run in order in a child confined as main does it.
   std::vector<int> inConfinedChild(const std::vector<Probe>& probes,
                                    int landlockAbi = kKernelsLandlockAbi) const {
-    int results[2];
-    EXPECT_EQ(::pipe2(results, O_CLOEXEC), 0);
+    Pipe results = makePipe();
+    EXPECT_TRUE(results.read.valid());
     const pid_t child = ::fork();
     if (child == 0) {
       confineExtensionProcess(stores, extensionLogger(), landlockAbi);
       for (const Probe& probe : probes) {
         const int error = probe();
-        if (::write(results[1], &error, sizeof error) != sizeof error) ::_exit(1);
+        if (::write(results.write.get(), &error, sizeof error) != sizeof error) ::_exit(1);
       }
       ::_exit(0);
     }
-    ::close(results[1]);
+    results.write.reset();
     std::vector<int> errors;
-    for (int error = 0; ::read(results[0], &error, sizeof error) == sizeof error;) {
+    for (int error = 0; ::read(results.read.get(), &error, sizeof error) == sizeof error;) {
       errors.push_back(error);
     }
-    ::close(results[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_EQ(status, 0);
