@@ -261,7 +261,12 @@ TEST_F(ExtensionProcess, ForcedValuesOnlyFromRootsFilesInTheInstalledFolder) {
   if (!canMountManagedPreferences()) GTEST_SKIP() << "needs root for a private mount namespace";
   const std::filesystem::path managed = folder.path() / "managed";
   const std::filesystem::path file = managed / kManagedFile;
-  const std::string elsewhere = folder.write("elsewhere.json", R"({"organizationId":"org-1"})");
+  // Out of the folder, to a folder that others may write; made at the top, so that the way
+  // there passes no folder of this machine but "/".
+  const TemporaryDirectory outside("/");
+  const auto elsewhere = outside.write("open/elsewhere.json", R"({"organizationId":"org-1"})");
+  ::chmod(outside.path().c_str(), 0755);
+  ::chmod(elsewhere.parent_path().c_str(), 0777);
   struct Case {
     const char* name;
     std::function<void()> prepare;
@@ -278,7 +283,7 @@ TEST_F(ExtensionProcess, ForcedValuesOnlyFromRootsFilesInTheInstalledFolder) {
          std::filesystem::remove(file);
          std::filesystem::create_symlink(elsewhere, file);
        },
-       "folder " + folder.path().parent_path().string() + " is writable by group or others"},
+       "folder " + elsewhere.parent_path().string() + " is writable by group or others"},
       // Links are followed from root's folders only, wherever they lead.
       {"LinkWithinRootsFolders",
        [&] {

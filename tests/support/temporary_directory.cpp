@@ -7,8 +7,8 @@
 
 namespace ostrela::testing {
 
-TemporaryDirectory::TemporaryDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "ostrela-test-XXXXXX").string();
+TemporaryDirectory::TemporaryDirectory(const std::filesystem::path& parent) {
+  std::string pattern = (parent / "ostrela-test-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }

@@ -1,4 +1,5 @@
-// A fresh folder under $TMPDIR, removed with everything in it at the end of its scope.
+// A fresh folder (under $TMPDIR unless told), removed with everything in it at the end of its
+// scope.
 #pragma once
 
 #include <filesystem>
@@ -8,7 +9,8 @@ namespace ostrela::testing {
 
 class TemporaryDirectory {
  public:
-  TemporaryDirectory();
+  explicit TemporaryDirectory(
+      const std::filesystem::path& parent = std::filesystem::temp_directory_path());
   ~TemporaryDirectory();
   TemporaryDirectory(const TemporaryDirectory&) = delete;
   TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
