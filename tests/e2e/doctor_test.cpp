@@ -6,17 +6,22 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "doctor/trial_limits.h"
 #include "extension/relay/agent_url.h"
 #include "platform/linux/native_messaging/native_host_process.h"
 #include "platform/linux/preferences/file_preference_stores.h"
 #include "shared/managed_configuration_key.h"
+#include "tests/support/flooding_host.h"
 #include "tests/support/loopback_listener.h"
 #include "tests/support/managed_namespace.h"
+#include "tests/support/proc_status.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
@@ -52,6 +57,12 @@ struct Machine {
   void unregister() const {
     fs::remove_all(home() / ".config/chromium"), fs::remove_all(home() / ".config/google-chrome"),
         fs::remove_all(home() / ".mozilla");
+  }
+  // An executable script of root's, outside the user's home.
+  std::string program(const std::string& name, const std::string& body) const {
+    const auto path = root.write(name, "#!/bin/sh\n" + body + "\n");
+    fs::permissions(path, fs::perms(0755));
+    return path.string();
   }
   void copy(const char* text) { root.write(fs::relative(appGroup(), root.path()), text); }
   // The user's home becomes the user's (root wrote it), the rest stays root's.
@@ -119,12 +130,34 @@ TEST(OstrelaDoctor, ReportsEachBrokenMachineWithItsLine) {
        "[FAIL] Chromium: no manifest for com.ostrela.ldap_host"},
       {"host leaves a child holding its pipes",
        [](Machine& m) {
-         const auto host = m.root.write(
-             "host", "#!/bin/sh\n(sleep 100 &)\nexec " OSTRELA_EXTENSION_PATH " \"$@\"\n");
-         fs::permissions(host, fs::perms(0755));
-         m.registerHost(host.string());
+         m.registerHost(m.program("host", "(sleep 100 &)\nexec " OSTRELA_EXTENSION_PATH " \"$@\""));
        },
        "[ ok ] Chromium: getManagedConfig round trip answered"},
+      // Each of two programs answers only once both have started: tried one after the
+      // other, neither would.
+      {"host programs tried side by side",
+       [](Machine& m) {
+         const std::string started = (m.home() / "started.").string();
+         std::string programs[2];
+         for (int i = 0; i < 2; ++i) {
+           const std::string name(1, "ab"[i]);
+           programs[i] =
+               m.program(name, "touch " + started + name + "\nuntil [ -e " + started +
+                                   "a ] && [ -e " + started + "b ]; do sleep 0.01; done\nexec " +
+                                   OSTRELA_EXTENSION_PATH + " \"$@\"");
+         }
+         // Firefox's registrations name b, the others a.
+         m.registerHost(programs[1]);
+         fs::rename(m.home() / ".mozilla", m.home() / "mozilla-b");
+         m.registerHost(programs[0]);
+         fs::remove_all(m.home() / ".mozilla");
+         fs::rename(m.home() / "mozilla-b", m.home() / ".mozilla");
+       },
+       "[ ok ] Chromium: getManagedConfig round trip answered"},
+      {"host keeps writing after its reply",
+       [](Machine& m) { m.registerHost(testing::writeFloodingHost(m.root)); },
+       "[FAIL] Chromium: getManagedConfig round trip: the host kept writing after its replies; "
+       "ended it"},
       {"manifest names a missing file",
        [](Machine& m) { m.registerHost("/nonexistent/OstrelaExtension"); },
        "[FAIL] Chromium: /nonexistent/OstrelaExtension: missing"},
@@ -175,10 +208,34 @@ TEST(OstrelaDoctor, ReportsEachBrokenMachineWithItsLine) {
       EXPECT_TRUE(otherAccount->receivedNothing()) << "not even a request line";
     }
     EXPECT_NE(run.output.find(row.expectedLine), std::string::npos) << run.output;
-    const bool works =
-        std::string(row.name) == "healthy" || std::string(row.name).starts_with("host");
+    const bool works = std::string_view(row.expectedLine).starts_with("[ ok ]");
     EXPECT_EQ(run.status, works ? 0 : 1) << run.output;
   }
+  EXPECT_LT(testing::largestReapedChildPeak(), 64 * 1024)
+      << "KiB, the doctor's peak among them (a host kept writing)";
+}
+
+// A host that never answers, registered for every browser under both names: it
+// is tried once, ended at the trial's limit, and every registration says so.
+TEST(OstrelaDoctor, TriesAHangingHostOnceWithinItsLimit) {
+  if (!testing::canMountManagedPreferences()) GTEST_SKIP() << "needs root for a mount namespace";
+  Machine machine;
+  const auto starts = machine.home() / "starts";
+  machine.registerHost(machine.program("hang", "echo >> " + starts.string() + "\nexec sleep 1000"));
+  const auto begun = std::chrono::steady_clock::now();
+  const DoctorRun run = runDoctor(machine, kUser, OSTRELA_DOCTOR_PATH, {"--json"});
+  EXPECT_GE(std::chrono::steady_clock::now() - begun, doctor::kRoundTripLimit);
+  EXPECT_EQ(run.status, 1) << run.output;  // not kStillRunning: it ended within runDoctor's guard
+  const std::string line = "getManagedConfig round trip: the host did not finish within " +
+                           std::to_string(doctor::kRoundTripLimit.count()) + " ms; ended it";
+  std::size_t lines = 0;
+  for (auto at = run.output.find(line); at != std::string::npos;
+       at = run.output.find(line, at + 1)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, 12u) << run.output;  // six browsers, two host names
+  std::ifstream startsFile(starts);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(startsFile), {}), "\n");
 }
 
 // Run as root with a user's HOME, neither the check nor the client starts the
