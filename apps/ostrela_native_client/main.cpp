@@ -33,6 +33,7 @@ options:
   --origin ORIGIN    the caller's origin passed to the host
                      (default chrome-extension://ostrela-native-client/)
   --timeout SECONDS  end the host if it has not finished by then (default 15)
+  --                 ends the options, before a MESSAGE that starts with -
 
 example: ostrela-native-client '{"type":"getManagedConfig","id":1}'
 )";
