@@ -1,5 +1,8 @@
 // ostrela-doctor: tells an administrator whether the Ostrela extension will
 // work on this machine for the user running it, and what to do when not.
+#include <getopt.h>
+
+#include <chrono>
 #include <iostream>
 #include <string>
 
@@ -8,6 +11,7 @@
 #include "doctor/confinement_check.h"
 #include "doctor/policy_checks.h"
 #include "doctor/registration_checks.h"
+#include "doctor/trial_limits.h"
 #include "platform/linux/confinement/process_confinement.h"
 #include "platform/linux/doctor/machine_facts.h"
 #include "platform/linux/preferences/managed_preferences_trust.h"
@@ -19,7 +23,9 @@ constexpr const char* kUsage = R"(usage: ostrela-doctor [--json] [--relay]
 
 Checks, for the user who runs it: each browser's native-messaging manifests
 and a getManagedConfig round trip with the host, the organisation's managed
-preferences, the App Group store, and the agent on 127.0.0.1:47653.
+preferences, the App Group store, and the agent on 127.0.0.1:47653. Each
+program that the manifests name is tried once, within 5 s; the whole check
+ends within 20 s.
 
   --json   print the checks as JSON, for fleet tools
   --relay  also relay one getToken message through the agent
@@ -31,21 +37,29 @@ Exit status: 0 when everything needed works, 1 otherwise, 2 on a usage error.
 
 int main(int argc, char** argv) {
   using namespace ostrela;
+  const auto runEnds = std::chrono::steady_clock::now() + doctor::kRunLimit;
   bool json = false;
   bool relay = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--json") {
+  const option options[] = {{"json", no_argument, nullptr, 'j'},
+                            {"relay", no_argument, nullptr, 'r'},
+                            {"help", no_argument, nullptr, 'h'},
+                            {nullptr, 0, nullptr, 0}};
+  for (int option = 0; (option = ::getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
+    if (option == 'j') {
       json = true;
-    } else if (arg == "--relay") {
+    } else if (option == 'r') {
       relay = true;
-    } else if (arg == "-h" || arg == "--help") {
+    } else if (option == 'h') {
       std::cout << kUsage;
       return 0;
     } else {
       std::cerr << kUsage;
       return 2;
     }
+  }
+  if (optind != argc) {
+    std::cerr << kUsage;
+    return 2;
   }
 
   doctor::DoctorReport report;
@@ -79,7 +93,7 @@ int main(int argc, char** argv) {
   doctor::checkAppGroup(
       linux_platform::appGroupFacts(linux_platform::XdgDirectories::fromEnvironment()),
       hostPolicy.untrustedReason ? std::nullopt : hostPolicy.contents, report);
-  doctor::checkAgent(linux_platform::agentFacts(relay, relayHost, relayArguments), report);
+  doctor::checkAgent(linux_platform::agentFacts(relay, relayHost, relayArguments, runEnds), report);
   doctor::checkConfinement(
       {linux_platform::kernelLandlockAbi(), linux_platform::kernelTakesSeccompFilters()}, report);
 

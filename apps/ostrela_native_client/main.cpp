@@ -1,5 +1,8 @@
 // ostrela-native-client: sends native messages to the installed Ostrela host
 // the way a browser does, and prints each reply. For checking a deployment.
+#include <getopt.h>
+
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstring>
@@ -9,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/logger.h"
 #include "platform/linux/native_messaging/native_host_client.h"
 #include "shared/bundle_identifiers.h"
 
@@ -18,7 +22,9 @@ constexpr const char* kUsage = R"(usage: ostrela-native-client [options] MESSAGE
 
 Starts the native-messaging host, sends each MESSAGE (JSON text) as one frame
 on one connection, and prints every reply. Exits with 0 when every message was
-answered and the host exited with 0, else 1 with the reason on stderr.
+answered and the host exited with 0, else 1 with the reason on stderr. It
+keeps one reply per message, each at most 1 MiB as in a browser, and ends a
+host that writes more.
 
 options:
   --host NAME        look the host up by name in the browsers' manifest folders
@@ -27,6 +33,7 @@ options:
   --origin ORIGIN    the caller's origin passed to the host
                      (default chrome-extension://ostrela-native-client/)
   --timeout SECONDS  end the host if it has not finished by then (default 15)
+  --                 ends the options, before a MESSAGE that starts with -
 
 example: ostrela-native-client '{"type":"getManagedConfig","id":1}'
 )";
@@ -46,37 +53,38 @@ std::optional<std::chrono::milliseconds> parseSeconds(std::string_view text) {
 
 int main(int argc, char** argv) {
   using namespace ostrela::linux_platform;
+  using ostrela::escapeControlCharacters;
   std::string host(ostrela::kIdentityHost);
   std::string executable;
   std::string origin = "chrome-extension://ostrela-native-client/";
   std::chrono::milliseconds timeout = kDefaultHostTimeout;
-  std::vector<std::string> messages;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--host" && hasValue) {
-      host = argv[++i];
-    } else if (arg == "--executable" && hasValue) {
-      executable = argv[++i];
-    } else if (arg == "--origin" && hasValue) {
-      origin = argv[++i];
-    } else if (arg == "--timeout" && hasValue) {
-      const auto parsed = parseSeconds(argv[++i]);
+  const option options[] = {
+      {"host", required_argument, nullptr, 'H'},   {"executable", required_argument, nullptr, 'e'},
+      {"origin", required_argument, nullptr, 'o'}, {"timeout", required_argument, nullptr, 't'},
+      {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0}};
+  for (int option = 0; (option = ::getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
+    if (option == 'H') {
+      host = optarg;
+    } else if (option == 'e') {
+      executable = optarg;
+    } else if (option == 'o') {
+      origin = optarg;
+    } else if (option == 't') {
+      const auto parsed = parseSeconds(optarg);
       if (!parsed) {
         std::cerr << "--timeout takes a positive number of seconds\n";
         return 2;
       }
       timeout = *parsed;
-    } else if (arg == "-h" || arg == "--help") {
+    } else if (option == 'h') {
       std::cout << kUsage;
       return 0;
-    } else if (arg.starts_with("--")) {
+    } else {
       std::cerr << kUsage;
       return 2;
-    } else {
-      messages.push_back(arg);
     }
   }
+  const std::vector<std::string> messages(argv + optind, argv + argc);
   if (messages.empty()) {
     std::cerr << kUsage;
     return 2;
@@ -87,21 +95,33 @@ int main(int argc, char** argv) {
       std::cerr << "no manifest for " << host << " in the browsers' folders\n";
       return 1;
     }
-    std::cout << "host " << host << ": " << installed->executable.string() << " (from "
-              << installed->manifest.string() << ")\n";
+    std::cout << "host " << escapeControlCharacters(host) << ": "
+              << escapeControlCharacters(installed->executable.string()) << " (from "
+              << escapeControlCharacters(installed->manifest.string()) << ")\n";
     if (const auto why = whyRootMayNotStart(installed->manifest, installed->executable)) {
-      std::cerr << "ostrela-native-client: " << *why << "\n";
+      std::cerr << "ostrela-native-client: " << escapeControlCharacters(*why) << "\n";
       return 1;
     }
     executable = installed->executable.string();
   }
   const HostSession session = runHost(executable, {origin}, messages, timeout);
-  for (const auto& message : messages) std::cout << "-> " << message << "\n";
-  for (const auto& reply : session.replies) std::cout << "<- " << reply << "\n";
+  // Replies, the host's log and paths may come from anyone: no terminal escapes.
+  for (const auto& message : messages) {
+    std::cout << "-> " << escapeControlCharacters(message) << "\n";
+  }
+  for (const auto& reply : session.replies) {
+    std::cout << "<- " << escapeControlCharacters(reply) << "\n";
+  }
   std::cout.flush();
-  std::cerr << session.errorOutput;
+  std::string log;  // the host's, line by line; written at once (stderr is unbuffered)
+  for (std::string_view rest = session.errorOutput; !rest.empty();) {
+    const std::size_t end = std::min(rest.find('\n'), rest.size());
+    log += escapeControlCharacters(rest.substr(0, end)) + "\n";
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+  }
+  std::cerr << log;
   if (!session.failure.empty()) {
-    std::cerr << "ostrela-native-client: " << session.failure << "\n";
+    std::cerr << "ostrela-native-client: " << escapeControlCharacters(session.failure) << "\n";
     return 1;
   }
   if (session.replies.size() != messages.size() || session.exitStatus != 0) {

@@ -1,5 +1,7 @@
 #include "tests/support/proc_status.h"
 
+#include <sys/resource.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +24,11 @@ long descriptorCount(pid_t pid) {
   std::error_code ignored;
   return std::distance(
       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored), {});
+}
+
+long largestReapedChildPeak() {
+  rusage usage{};
+  return ::getrusage(RUSAGE_CHILDREN, &usage) == 0 ? usage.ru_maxrss : -1;
 }
 
 }  // namespace ostrela::testing

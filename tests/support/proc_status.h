@@ -15,4 +15,9 @@ long procStatusValue(pid_t pid, std::string_view field);
 // The process's open descriptors (/proc/<pid>/fd); 0 when it is not there.
 long descriptorCount(pid_t pid);
 
+// The peak resident memory, in KiB, of the largest process that this one has
+// started and reaped, or that those have: once reaped, a process's
+// /proc/<pid>/status is gone, so the kernel's account (getrusage) tells it.
+long largestReapedChildPeak();
+
 }  // namespace ostrela::testing

@@ -27,4 +27,11 @@ std::filesystem::path TemporaryDirectory::write(const std::filesystem::path& rel
   return full;
 }
 
+std::filesystem::path TemporaryDirectory::writeScript(const std::filesystem::path& relative,
+                                                      const std::string& body) const {
+  const auto path = write(relative, "#!/bin/sh\n" + body + "\n");
+  std::filesystem::permissions(path, std::filesystem::perms(0755));
+  return path;
+}
+
 }  // namespace ostrela::testing

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace ostrela::testing {
@@ -20,6 +21,9 @@ class TemporaryDirectory {
   // Writes `contents` to `relative`, creating the folders on the way.
   std::filesystem::path write(const std::filesystem::path& relative,
                               std::string_view contents) const;
+  // Writes an executable shell script (mode 0755) with `body` after its first line.
+  std::filesystem::path writeScript(const std::filesystem::path& relative,
+                                    const std::string& body) const;
 
  private:
   std::filesystem::path path_;

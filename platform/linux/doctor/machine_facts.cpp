@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "core/json.h"
+#include "doctor/trial_limits.h"
 #include "extension/relay/agent_url.h"
 #include "platform/linux/browsers/host_manifest_file.h"
 #include "platform/linux/file_descriptor.h"
@@ -60,15 +62,60 @@ doctor::RegistrationFacts registration(const Browser& browser,
   if (!facts.executableProblem) {
     facts.executableProblem = whyRootMayNotStart(found->path, manifest->executable);
   }
-  if (facts.executableProblem) return facts;
-  const HostSession session =
-      runHost(manifest->executable,
-              browserArguments(browser.family, facts.manifestPath, manifest->allowedIds.front()),
-              {std::string(doctor::kRoundTripMessage)});
-  facts.roundTripProblem = session.failure.empty()
-                               ? doctor::roundTripProblem(session.replies, session.exitStatus)
-                               : std::optional(session.failure);
   return facts;
+}
+
+std::optional<std::string> sessionProblem(const HostSession& session) {
+  return session.failure.empty() ? doctor::roundTripProblem(session.replies, session.exitStatus)
+                                 : std::optional(session.failure);
+}
+
+// The program a registration would have its browser start, when it may be started.
+const std::string* startableHost(const doctor::RegistrationFacts& facts) {
+  const auto* manifest = std::get_if<HostManifest>(&facts.manifest);
+  return manifest != nullptr && !facts.executableProblem ? &manifest->executable : nullptr;
+}
+
+// One getManagedConfig trial per program that the registrations name (started
+// as the first of them would start it), all side by side: a host that never
+// answers costs the check its limit once, however often it is registered.
+void tryRoundTrips(std::vector<doctor::RegistrationFacts>& registrations) {
+  struct Trial {
+    std::string executable;
+    std::vector<std::string> arguments;
+    std::optional<std::string> problem;
+  };
+  std::vector<Trial> trials;
+  for (const doctor::RegistrationFacts& facts : registrations) {
+    const std::string* executable = startableHost(facts);
+    if (executable == nullptr || std::any_of(trials.begin(), trials.end(), [&](const Trial& trial) {
+          return trial.executable == *executable;
+        })) {
+      continue;
+    }
+    const auto& manifest = std::get<HostManifest>(facts.manifest);
+    trials.push_back(
+        {*executable,
+         browserArguments(facts.family, facts.manifestPath, manifest.allowedIds.front()),
+         std::nullopt});
+  }
+  {
+    std::vector<std::jthread> running;
+    for (Trial& trial : trials) {
+      running.emplace_back([&trial] {
+        trial.problem = sessionProblem(runHost(trial.executable, trial.arguments,
+                                               {std::string(doctor::kRoundTripMessage)},
+                                               doctor::kRoundTripLimit));
+      });
+    }
+  }  // every trial has ended here
+  for (doctor::RegistrationFacts& facts : registrations) {
+    const std::string* executable = startableHost(facts);
+    if (executable == nullptr) continue;
+    facts.roundTripProblem = std::find_if(trials.begin(), trials.end(), [&](const Trial& trial) {
+                               return trial.executable == *executable;
+                             })->problem;
+  }
 }
 
 // A connection to the agent's address, with 2 s limits on sending and receiving;
@@ -167,11 +214,13 @@ std::vector<doctor::RegistrationFacts> registrationFacts(const BrowserEnvironmen
       all.push_back(registration(browser, environment, std::string(name)));
     }
   }
+  tryRoundTrips(all);
   return all;
 }
 
 doctor::AgentFacts agentFacts(bool relay, const std::filesystem::path& host,
-                              const std::vector<std::string>& arguments) {
+                              const std::vector<std::string>& arguments,
+                              std::chrono::steady_clock::time_point runEnds) {
   doctor::AgentFacts facts;
   // The relay's own way and rule: the account of the listener that accepted
   // this connection, checked before anything is written on it.
@@ -187,10 +236,11 @@ doctor::AgentFacts agentFacts(bool relay, const std::filesystem::path& host,
   facts.relayTried = true;
   const AnyMap message{
       {"type", "getToken"}, {"host", std::string(kIdentityHost)}, {"id", "doctor"}};
-  const HostSession session = runHost(host, arguments, {*encodeJson(message)});
-  facts.relayProblem = session.failure.empty()
-                           ? doctor::roundTripProblem(session.replies, session.exitStatus)
-                           : std::optional(session.failure);
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(runEnds - doctor::kEndingReserve -
+                                                                 std::chrono::steady_clock::now());
+  facts.relayProblem = sessionProblem(
+      runHost(host, arguments, {*encodeJson(message)},
+              std::clamp(left, std::chrono::milliseconds(0), doctor::kRelayTrialLimit)));
   return facts;
 }
 

@@ -2,6 +2,7 @@
 // Each function reads files or starts processes; none writes anything.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <vector>
 
@@ -24,13 +25,16 @@ std::vector<doctor::BrowserPolicyFile> browserPolicyFiles(const std::filesystem:
 doctor::AppGroupFacts appGroupFacts(const XdgDirectories& directories);
 
 // For every browser installed here (or with a manifest here), each host name:
-// the manifest the browser would use and, when it names a runnable host, one
-// round trip with the host started as that browser starts it.
+// the manifest the browser would use and, when it names a runnable host, the
+// result of a getManagedConfig round trip with that program (one trial per
+// program, all side by side, each within doctor::kRoundTripLimit).
 std::vector<doctor::RegistrationFacts> registrationFacts(const BrowserEnvironment& environment);
 
 // The listener on the agent's address and its account, an HTTP answer, and
-// with `relay` one getToken relayed by `host` (started with `arguments`).
+// with `relay` one getToken relayed by `host` (started with `arguments`),
+// within doctor::kRelayTrialLimit and ended in time for the run to end by `runEnds`.
 doctor::AgentFacts agentFacts(bool relay, const std::filesystem::path& host,
-                              const std::vector<std::string>& arguments);
+                              const std::vector<std::string>& arguments,
+                              std::chrono::steady_clock::time_point runEnds);
 
 }  // namespace ostrela::linux_platform

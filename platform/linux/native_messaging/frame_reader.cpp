@@ -6,19 +6,13 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/linux/native_messaging/deadline.h"
 #include "platform/linux/native_messaging/frame_codec.h"
 
 namespace ostrela::linux_platform {
 namespace {
 
 constexpr std::size_t kFirstBodyChunk = 64 * 1024;
-
-// Milliseconds until `deadline`, for poll(); 0 once it has passed.
-int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
-  const auto left =
-      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 }  // namespace
 
@@ -45,7 +39,7 @@ FrameReadResult FrameReader::next() {
   if (read == Read::timedOut) return ReadTimedOut{};
   if (read == Read::ended) return EndOfInput{};
   const std::uint32_t length = decodeFrameHeader(header);
-  if (length > kMaxInboundFrameLength) return OversizedFrame{length};
+  if (length > maxLength_) return OversizedFrame{length};
   // The body grows as its bytes arrive, doubling from 64 KiB: a header alone,
   // announcing 64 MiB and then ending, costs 64 KiB, not 64 MiB zero-filled.
   Frame frame;

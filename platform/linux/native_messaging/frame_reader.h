@@ -16,7 +16,7 @@ inline constexpr std::uint32_t kMaxInboundFrameLength = 64u * 1024 * 1024;
 struct Frame {
   std::string body;
 };
-// A length above kMaxInboundFrameLength: the stream can no longer be trusted.
+// A length above the reader's limit: the stream can no longer be trusted.
 struct OversizedFrame {
   std::uint32_t length;
 };
@@ -32,9 +32,11 @@ class FrameReader {
  public:
   // Reads `fd`, which it does not own. With a `deadline`, every read waits for
   // it at most (ReadTimedOut); without one, reads block (never ReadTimedOut).
+  // A frame longer than `maxLength` is OversizedFrame, its body left unread.
   explicit FrameReader(int fd,
-                       std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt)
-      : fd_(fd), deadline_(deadline) {}
+                       std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt,
+                       std::uint32_t maxLength = kMaxInboundFrameLength)
+      : fd_(fd), deadline_(deadline), maxLength_(maxLength) {}
   FrameReadResult next();
 
  private:
@@ -43,6 +45,7 @@ class FrameReader {
   Read readExactly(char* out, std::size_t size);
   int fd_;
   std::optional<std::chrono::steady_clock::time_point> deadline_;
+  std::uint32_t maxLength_;
 };
 
 }  // namespace ostrela::linux_platform

@@ -31,19 +31,21 @@ std::optional<std::string> whyRootMayNotStart(const std::filesystem::path& manif
 inline constexpr std::chrono::milliseconds kDefaultHostTimeout{15000};
 
 struct HostSession {
-  std::vector<std::string> replies;  // frame bodies, in the order they arrived
-  int exitStatus = -1;               // the exit status, or 128 + signal; -1 when unknown
-  std::string failure;               // why the session did not end normally; empty when it did
-  std::string errorOutput;           // everything the host wrote to stderr
+  std::vector<std::string>
+      replies;              // frame bodies, in the order they arrived; one per body at most
+  int exitStatus = -1;      // the exit status, or 128 + signal; -1 when unknown
+  std::string failure;      // why the session did not end normally; empty when it did
+  std::string errorOutput;  // what the host wrote to stderr (its last 1 MiB)
 };
 
 // Starts `executable` with `arguments` in a process group of its own, writes
-// one frame per body, closes its input, and reads replies until it closes its
-// output and exits; what it leaves running in its group is then ended. A host
-// that has not exited within `timeout` is ended with its group (SIGTERM, then
-// SIGKILL) and the failure says so; so does every other fault (start, wait, an
-// oversized reply, output held open by a process outside the group). No read
-// or write waits past the timeout.
+// one frame per body, closes its input, and reads one reply per body, each at
+// most the 1 MiB a browser accepts; then the host must end its output and exit
+// (what it leaves running in its group is ended). A host that goes on writing,
+// sends a larger frame, or has not finished within `timeout` is ended with its
+// group (SIGTERM, then SIGKILL) and the failure says so; so does every other
+// fault (start, wait, output held open by a process it started). No read or
+// write waits past the timeout.
 HostSession runHost(const std::filesystem::path& executable,
                     const std::vector<std::string>& arguments,
                     const std::vector<std::string>& frameBodies,

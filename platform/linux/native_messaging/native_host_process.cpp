@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "platform/linux/native_messaging/deadline.h"
 #include "platform/linux/native_messaging/frame_codec.h"
 
 extern char** environ;
@@ -90,6 +91,8 @@ NativeHostProcess::NativeHostProcess(const std::filesystem::path& executable,
   }
   input_ = std::move(in.write);
   output_ = std::move(out.read);
+  // Writes wait in poll(), where a deadline can end them (this end is ours alone).
+  ::fcntl(input_.get(), F_SETFL, ::fcntl(input_.get(), F_GETFL) | O_NONBLOCK);
   errorReader_ = std::thread([this, fd = std::move(err.read)] {
     char buffer[4096];
     // A process that escaped the host's group may hold stderr open for ever:
@@ -112,6 +115,9 @@ NativeHostProcess::NativeHostProcess(const std::filesystem::path& executable,
       if (n <= 0) break;
       std::lock_guard lock(errorMutex_);
       errorText_.append(buffer, static_cast<std::size_t>(n));
+      if (errorText_.size() > 2 * kMaxErrorOutput) {
+        errorText_.erase(0, errorText_.size() - kMaxErrorOutput);
+      }
     }
   });
 }
@@ -128,12 +134,25 @@ void NativeHostProcess::stopReadingErrors() {
   if (errorReader_.joinable()) errorReader_.join();
 }
 
-bool NativeHostProcess::writeBytes(std::string_view bytes) {
-  return writeAll(input_.get(), bytes);
+bool NativeHostProcess::writeBytes(std::string_view bytes,
+                                   std::optional<std::chrono::steady_clock::time_point> deadline) {
+  if (!input_.valid()) return false;
+  while (!bytes.empty()) {
+    pollfd ready{input_.get(), POLLOUT, 0};
+    const int polled = ::poll(&ready, 1, deadline ? millisecondsUntil(*deadline) : -1);
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled <= 0) return false;
+    const ssize_t n = ::write(input_.get(), bytes.data(), bytes.size());
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
 }
 
-bool NativeHostProcess::writeFrame(std::string_view body) {
-  return writeBytes(encodeFrame(body));
+bool NativeHostProcess::writeFrame(std::string_view body,
+                                   std::optional<std::chrono::steady_clock::time_point> deadline) {
+  return writeBytes(encodeFrame(body), deadline);
 }
 
 void NativeHostProcess::closeInput() {
@@ -144,8 +163,9 @@ void NativeHostProcess::closeOutput() {
   output_.reset();
 }
 
-FrameReadResult NativeHostProcess::nextFrame(std::chrono::steady_clock::time_point deadline) {
-  return FrameReader(output_.get(), deadline).next();
+FrameReadResult NativeHostProcess::nextFrame(std::chrono::steady_clock::time_point deadline,
+                                             std::uint32_t maxLength) {
+  return FrameReader(output_.get(), deadline, maxLength).next();
 }
 
 std::optional<std::string> NativeHostProcess::readFrame(std::chrono::milliseconds timeout) {
@@ -209,7 +229,7 @@ int NativeHostProcess::terminate(std::chrono::milliseconds grace) {
 
 std::string NativeHostProcess::errorOutput() {
   std::lock_guard lock(errorMutex_);
-  return errorText_;
+  return errorText_.substr(errorText_.size() - std::min(errorText_.size(), kMaxErrorOutput));
 }
 
 }  // namespace ostrela::linux_platform

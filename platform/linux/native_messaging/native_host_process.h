@@ -3,7 +3,8 @@
 // collected all along (so a chatty host never blocks). The host runs in a
 // process group of its own, which is ended with it. Every wait is bounded,
 // also when a process the host started keeps its pipes open.
-// For ostrela-native-client, deployment checks and the tests.
+// For ostrela-native-client, deployment checks and the tests. One thread may
+// write (writeBytes, writeFrame, closeInput) while another reads and waits.
 #pragma once
 
 #include <sys/types.h>
@@ -44,15 +45,20 @@ class NativeHostProcess {
   // Why the host could not be started; empty when it was.
   const std::string& startFailure() const { return startFailure_; }
 
-  // False when the host stopped reading (or was never started).
-  bool writeBytes(std::string_view bytes);
-  bool writeFrame(std::string_view body);
+  // False when the host stopped reading (or was never started), or when
+  // `deadline` passed first; without one, writing waits as long as it takes.
+  bool writeBytes(std::string_view bytes,
+                  std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
+  bool writeFrame(std::string_view body,
+                  std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
   void closeInput();
   // Stops reading the host's output, as a browser that went away.
   void closeOutput();
 
-  // The next frame, end of output, or ReadTimedOut at `deadline`.
-  FrameReadResult nextFrame(std::chrono::steady_clock::time_point deadline);
+  // The next frame, end of output, ReadTimedOut at `deadline`, or
+  // OversizedFrame for a length above `maxLength`.
+  FrameReadResult nextFrame(std::chrono::steady_clock::time_point deadline,
+                            std::uint32_t maxLength = kMaxInboundFrameLength);
   // The next reply frame's body, or nothing at end of output or after `timeout`.
   std::optional<std::string> readFrame(std::chrono::milliseconds timeout);
   // Every remaining frame until the host closes its output (each within `timeout`).
@@ -69,8 +75,10 @@ class NativeHostProcess {
   const std::string& waitFailure() const { return waitFailure_; }
 
   pid_t pid() const { return pid_; }
-  // Everything the host wrote to stderr (all of it once wait() has returned a
-  // status, unless a process outside its group still holds stderr).
+  // What the host wrote to stderr, its last kMaxErrorOutput bytes (all of
+  // them once wait() has returned a status, unless a process outside its
+  // group still holds stderr).
+  static constexpr std::size_t kMaxErrorOutput = 1024 * 1024;
   std::string errorOutput();
   int inputDescriptor() const { return input_.get(); }
   int outputDescriptor() const { return output_.get(); }
