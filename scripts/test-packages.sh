@@ -48,7 +48,7 @@ for folder in /etc/ostrela /etc/chromium/policies /etc/firefox; do [[ -e $folder
 play() {  # LOG, more ansible-playbook arguments
   local log=$lists/$1
   shift
-  $sudo env ANSIBLE_ROLES_PATH=ansible/roles ANSIBLE_NOCOLOR=1 ANSIBLE_LOCALHOST_WARNING=0 \
+  $sudo env ANSIBLE_ROLES_PATH=ansible/roles ANSIBLE_NOCOLOR=1 ANSIBLE_LOCALHOST_WARNING=0 ANSIBLE_PIPELINING=1 \
     ANSIBLE_PYTHON_INTERPRETER=auto_silent ansible-playbook -i localhost, -c local \
     ansible/playbook.yml -e @tests/ansible/vars.yml \
     -e "ostrela_packages_dir=$out ostrela_doctor_report_dir=$lists/reports" "$@" >"$log" 2>&1
