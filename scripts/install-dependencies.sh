@@ -7,7 +7,8 @@ if [[ "${1:-}" != "--build-only" ]]; then
   packages+=(clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
              libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth x11-utils chromium firefox-esr
              debhelper dpkg-dev lintian fakeroot bindfs appstream desktop-file-utils
-             reprotest diffoscope-minimal disorderfs faketime locales-all)
+             reprotest diffoscope-minimal disorderfs faketime locales-all
+             ansible-core python3-apt)
 fi
 missing=()
 for p in "${packages[@]}"; do
