@@ -6,19 +6,13 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/linux/native_messaging/deadline.h"
 #include "platform/linux/native_messaging/frame_codec.h"
 
 namespace ostrela::linux_platform {
 namespace {
 
 constexpr std::size_t kFirstBodyChunk = 64 * 1024;
-
-// Milliseconds until `deadline`, for poll(); 0 once it has passed.
-int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
-  const auto left =
-      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 }  // namespace
 

@@ -1,0 +1,15 @@
+// Waiting for a deadline with poll().
+#pragma once
+
+#include <chrono>
+
+namespace ostrela::linux_platform {
+
+// Milliseconds from now until `deadline`, rounded up, for poll(); 0 once it has passed.
+inline int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace ostrela::linux_platform
