@@ -15,6 +15,7 @@
 #include "platform/linux/file_descriptor.h"
 #include "platform/linux/native_messaging/frame_codec.h"
 #include "platform/linux/native_messaging/frame_reader.h"
+#include "platform/linux/native_messaging/large_frame_decoder.h"
 #include "platform/linux/native_messaging/native_messaging_host.h"
 #include "platform/linux/native_messaging/reply_writer.h"
 #include "shared/in_memory_preference_stores.h"
@@ -170,13 +171,15 @@ struct Host {
   std::vector<std::string> run(std::string_view input) {
     Pipe in = makePipe();
     Pipe out = makePipe();
-    EXPECT_EQ(::write(in.write.get(), input.data(), input.size()),
-              static_cast<ssize_t>(input.size()));
-    in.write.reset();
+    auto writing = std::async(std::launch::async, [&] {
+      EXPECT_TRUE(writeAll(in.write.get(), input));  // more than the pipe holds, for some
+      in.write.reset();
+    });
     auto replies =
         std::async(std::launch::async, [fd = out.read.get()] { return readReplies(fd); });
     EXPECT_EQ(runNativeMessagingHost(in.read.get(), out.write.get(), handler, logger, limits), 0);
     out.write.reset();
+    writing.get();
     return replies.get();
   }
 };
@@ -200,6 +203,10 @@ TEST(HostTest, EachFaultOfTheStream) {
            encodeFrame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":2})"),
        {unknown, R"({"ok":true,"id":2})", R"({"ok":true,"id":1})"}},
       {"EmptyFile", "", {}},
+      // Decoded on a thread of its own; end of input waits for it.
+      {"LargeFrame",
+       encodeFrame(R"({"type":"x","id":1,"pad":")" + std::string(kLargeFrameBytes, 'p') + "\"}"),
+       {unknown}},
       {"ShortHeader", std::string("\x05\x00", 2), {}},
       {"EmptyBody", header(0), {malformed}},
       {"ShortBody", header(10) + "abc", {}},
