@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -144,9 +143,9 @@ TEST_F(ExtensionProcess, AHugeFrameNeitherHoldsUpTheNextNorEndsTheProcess) {
 #endif
   TestAgent agent(47653);
   agent.answer([](const RecordedRequest& request) {
-    return idAndError(request.body).first == "stalled"
-               ? AgentAnswer::of(AgentAnswer::Kind::neverAnswer)
-               : AgentAnswer::json(200, R"({"ok":true})");
+    return AgentAnswer::of(idAndError(request.body).first == "stalled"
+                               ? AgentAnswer::Kind::neverAnswer
+                               : AgentAnswer::Kind::respond);
   });
   NativeHostProcess host("/usr/bin/prlimit", {"--as=1073741824", OSTRELA_EXTENSION_PATH},
                          environment("error"));
@@ -154,33 +153,18 @@ TEST_F(ExtensionProcess, AHugeFrameNeitherHoldsUpTheNextNorEndsTheProcess) {
   while (huge.size() < linux_platform::kMaxInboundFrameLength - 8) huge += "0,";
   huge += "0]}";
   host.writeFrame(huge);
-  const auto written = Clock::now();
   host.writeFrame(relayed("getToken", "stalled"));
   host.writeFrame(relayed("getToken", "next"));
-  std::vector<std::string> order;  // ids of the replies as they came
+  EXPECT_EQ(idAndError(host.readFrame(60s).value_or("{}")).first, "next")
+      << "relayed while the huge frame is decoded";
   std::map<std::string, std::string> errors;
-  double stalledSeconds = 0;
-  while (order.size() < 3) {
-    const auto reply = host.readFrame(60s);
-    ASSERT_TRUE(reply) << host.errorOutput();
-    const auto [id, error] = idAndError(*reply);
-    order.push_back(id);
-    errors[id] = error;
-    if (id == "stalled")
-      stalledSeconds = std::chrono::duration<double>(Clock::now() - written).count();
-  }
-  EXPECT_EQ(order[0], "next") << "relayed while the huge frame is decoded";
-  EXPECT_EQ(errors["next"], "<none>");
-  EXPECT_EQ(errors["<none>"],
-            "Not enough memory for a native message of " + std::to_string(huge.size()) + " bytes");
-  EXPECT_EQ(errors["stalled"],
-            "The Ostrela agent is not reachable at http://127.0.0.1:47653: the request timed out "
-            "after 3 seconds");
-  EXPECT_GE(stalledSeconds, 3.0);
-  std::printf("the reply to the message behind the huge frame came %.3f s after it was written\n",
-              stalledSeconds);
-  host.writeFrame(R"({"type":"getManagedConfig","id":"after"})");
-  EXPECT_EQ(idAndError(host.readFrame(60s).value_or("")).first, "after");
+  for (int i = 0; i < 2; ++i) errors.insert(idAndError(host.readFrame(60s).value_or("{}")));
+  EXPECT_EQ(errors, (std::map<std::string, std::string>{
+                        {"<none>", "Not enough memory for a native message of " +
+                                       std::to_string(huge.size()) + " bytes"},
+                        {"stalled",
+                         "The Ostrela agent is not reachable at http://127.0.0.1:47653: "
+                         "the request timed out after 3 seconds"}}));
   host.closeInput();
   EXPECT_EQ(host.wait(30s), 0);
 }

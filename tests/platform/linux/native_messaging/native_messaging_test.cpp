@@ -119,21 +119,18 @@ class OrderedRelayTasks : public AgentRelayTasks {
     for (auto& t : threads_) t.join();
   }
   void startDetached(AgentRelayRequest request, std::function<void(NativeReply)> finish) override {
-    {
-      std::lock_guard lock(mutex_);
-      mostInFlight_ = std::max(mostInFlight_, ++inFlight_);
-    }
+    std::lock_guard started(mutex_);
+    mostInFlight = std::max(mostInFlight, ++inFlight_);
     changed_.notify_all();
     threads_.emplace_back([this, request = std::move(request), finish = std::move(finish)] {
       const auto message = decodeJson(request.body);
       const auto number = [&](const char* key) {
-        const AnyValue* value = member(message, key);
-        return value ? value->asNumber()->asInt() : 0;
+        return member(message, key) ? member(message, key)->asNumber()->asInt() : 0;
       };
       std::unique_lock lock(mutex_);
       changed_.wait(lock, [&] {
         return (number("after") == 0 || answered_.contains(number("after"))) &&
-               mostInFlight_ >= number("hold");
+               mostInFlight >= number("hold");
       });
       --inFlight_;
       lock.unlock();
@@ -143,18 +140,15 @@ class OrderedRelayTasks : public AgentRelayTasks {
       changed_.notify_all();
     });
   }
-  // The most relays started and not yet answered at any moment.
-  long mostInFlight() {
-    std::lock_guard lock(mutex_);
-    return mostInFlight_;
-  }
+  // The most relays started and not yet answered at any moment; written under mutex_ by the
+  // reading thread alone.
+  long mostInFlight = 0;
 
  private:
   std::vector<std::thread> threads_;  // only the reading thread adds to it
   std::mutex mutex_;
   std::condition_variable changed_;
   long inFlight_ = 0;                // guarded by mutex_
-  long mostInFlight_ = 0;            // guarded by mutex_
   std::set<std::int64_t> answered_;  // guarded by mutex_
 };
 
@@ -246,7 +240,7 @@ TEST(HostTest, ReadingPausesWhileTooManyRepliesAreDue) {
     Host host;
     host.limits = limits;
     EXPECT_EQ(host.run(input).size(), 6u);
-    EXPECT_EQ(host.relays.mostInFlight(), most);
+    EXPECT_EQ(host.relays.mostInFlight, most);
   }
 }
 
