@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
 
   const AgentRelayRequest request{AnyValue(7), AgentRelayBudget::identity, "{}"};
-  const NativeReply reply = judgeAgentOutcome(whole, *agentBaseURL(), request);
+  const NativeReply reply = judgeAgentOutcome(whole, AgentUrl(), request);
   const AnyValue* ok = reply.payload.find("ok");
   if (ok == nullptr || !ok->isBool()) std::abort();
   if (const AnyValue* id = reply.payload.find("id"); id == nullptr || *id != AnyValue(7)) {

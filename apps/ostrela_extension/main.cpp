@@ -37,7 +37,7 @@ int main() {
   // opens nothing and starts no thread: the first relayed message starts the pool's first
   // thread, so a process that relays nothing has none.
   WorkerPool pool;
-  const AgentRelay relay(pool, agentBaseURL(), stores);
+  const AgentRelay relay(pool, AgentUrl(), stores);
   PooledAgentRelayTasks relayTasks(pool, relay, extensionLogger());
   const SafariWebExtensionHandler handler(*stores, extensionLogger(), relayTasks);
   const int status =

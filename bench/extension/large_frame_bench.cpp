@@ -4,6 +4,7 @@
 // answer that frame (wall-clock and its CPU time) and its peak resident memory
 // (VmHWM) while answering it. Decoding times are CPU seconds, medians of the runs.
 // Usage: ostrela_large_frame_bench [largest MiB, default 64] [decode runs, default 3]
+//        [host executable, default the OstrelaExtension built beside it: another build to compare]
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -57,6 +58,13 @@ std::string membersFrame(std::size_t size, bool shortest) {
   return text + "}}";
 }
 
+// {"type":"nonsense","id":1,"d":[0,0,...]}: the most values a frame can hold.
+std::string zerosFrame(std::size_t size) {
+  std::string text = R"({"type":"nonsense","id":1,"d":[0)";
+  while (text.size() + 4 <= size) text += ",0";
+  return text + "]}";
+}
+
 std::string stringFrame(std::size_t size) {
   const std::string head = R"({"type":"nonsense","id":1,"d":")";
   return head + std::string(size - head.size() - 2, 'x') + "\"}";
@@ -95,10 +103,11 @@ struct Answer {
   bool replied;
 };
 
-Answer answer(const std::string& frame, const std::vector<std::string>& env) {
+Answer answer(const std::string& executable, const std::string& frame,
+              const std::vector<std::string>& env) {
   const double cpuBefore = childrenCpuSeconds();
   const auto start = Clock::now();
-  NativeHostProcess host(OSTRELA_EXTENSION_PATH, {"chrome-extension://benchmark/"}, env);
+  NativeHostProcess host(executable, {"chrome-extension://benchmark/"}, env);
   host.writeFrame(frame);
   const auto reply = host.readFrame(600s);
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
@@ -114,20 +123,23 @@ Answer answer(const std::string& frame, const std::vector<std::string>& env) {
 int main(int argc, char** argv) {
   const std::size_t largest = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 64;
   const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+  const std::string executable = argc > 3 ? argv[3] : OSTRELA_EXTENSION_PATH;
   TemporaryDirectory folder;
   const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + (folder.path() / "home").string(),
                                         "XDG_CONFIG_DIRS=" + (folder.path() / "etc").string()};
 
   std::printf("%-16s %4s %9s | %8s %8s %6s | %8s %8s %9s %6s\n", "frame", "MiB", "members",
               "decode", "boost", "ratio", "answer", "cpu", "peak MiB", "x size");
-  for (const char* shape : {"small members", "shortest members", "one string"}) {
+  for (const char* shape : {"small members", "shortest members", "array of zeros", "one string"}) {
     for (std::size_t mib : {std::size_t{1}, std::size_t{16}, std::size_t{64}}) {
       if (mib > largest) continue;
       // The largest frame a browser sends is 64 MiB, header included.
       const std::size_t size = mib * kMiB - (mib == 64 ? 4 : 0);
       const std::string name(shape);
-      const std::string frame =
-          name == "one string" ? stringFrame(size) : membersFrame(size, name == "shortest members");
+      const std::string frame = name == "one string" ? stringFrame(size)
+                                : name == "array of zeros"
+                                    ? zerosFrame(size)
+                                    : membersFrame(size, name == "shortest members");
       std::vector<double> ours, boost;
       std::size_t members = 0;
       // A warm-up pair first, so that neither pays for the other's first page faults;
@@ -138,7 +150,7 @@ int main(int argc, char** argv) {
           const auto value = ostrela::decodeJson(frame);
           if (!value) std::abort();
           const ostrela::AnyValue* d = ostrela::member(value, "d");
-          members = d->isMap() ? d->asMap()->size() : 1;
+          members = d->isMap() ? d->asMap()->size() : d->isArray() ? d->asArray()->size() : 1;
         }));
         boost.push_back(seconds([&] {
           boost::json::error_code ec;
@@ -146,7 +158,7 @@ int main(int argc, char** argv) {
           if (ec) std::abort();
         }));
       }
-      const Answer a = answer(frame, env);
+      const Answer a = answer(executable, frame, env);
       ours.erase(ours.begin());
       boost.erase(boost.begin());
       const double ratio = median(ours) / median(boost);

@@ -256,13 +256,14 @@ int main(int argc, char** argv) {
   TestAgent agent;
   agent.keepRecords(false);
   agent.answer(AgentAnswer::json(200, kAnswer));
-  const auto baseURL = HttpUrl::fromComponents("http", "127.0.0.1", agent.port());
+  const AgentUrl url(agent.port());
   WorkerPool pool;
-  const AgentRelay relay(pool, baseURL, stores);
+  const AgentRelay relay(pool, url, stores);
   const long threadsBeforePool = ownStatus("Threads");
   const AgentRelayRequest request{AnyValue("7f9c2ba4"), AgentRelayBudget::identity, kMessage};
-  const auto prepared = prepareAgentRequest(baseURL, request, relaySecret(*stores));
-  const std::string bytes = wireBytes(std::get<AgentHttpRequest>(prepared));
+  AgentHttpRequest prepared = prepareAgentRequest(url, relaySecret(*stores));
+  prepared.body = request.body;
+  const std::string bytes = wireBytes(prepared);
 
   std::printf(
       "One exchange: %zu request bytes, %zu answer body bytes, %d samples after %d warm-up\n",

@@ -7,7 +7,6 @@
 namespace ostrela {
 namespace {
 
-constexpr std::string_view kNotConfigured = "The Ostrela agent relay endpoint is not configured";
 constexpr std::string_view kNonHttp = "The Ostrela agent returned a non-HTTP response";
 constexpr std::string_view kMalformed = "The Ostrela agent returned a malformed reply";
 constexpr std::string_view kMissingOk = "The Ostrela agent reply is missing 'ok'";
@@ -23,13 +22,9 @@ bool fitsInHeaderValue(std::string_view value) {
 
 }  // namespace
 
-std::variant<AgentHttpRequest, NativeReply> prepareAgentRequest(
-    const std::optional<HttpUrl>& baseURL, const AgentRelayRequest& request,
-    const std::optional<std::string>& secret) {
-  std::optional<HttpUrl> url = baseURL ? baseURL->resolving(kAgentMessagePath) : std::nullopt;
-  if (!url) return errorReply(kNotConfigured, request.id);
-
-  AgentHttpRequest http{std::move(*url), {}, request.body};
+AgentHttpRequest prepareAgentRequest(const AgentUrl& url,
+                                     const std::optional<std::string>& secret) {
+  AgentHttpRequest http{url, {}, {}};
   http.headers.reserve(3);
   http.headers.push_back({"Content-Type", "application/json"});
   http.headers.push_back({"Accept", "application/json"});
@@ -39,10 +34,10 @@ std::variant<AgentHttpRequest, NativeReply> prepareAgentRequest(
   return http;
 }
 
-NativeReply judgeAgentOutcome(HttpOutcome outcome, const HttpUrl& baseURL,
+NativeReply judgeAgentOutcome(HttpOutcome outcome, const AgentUrl& url,
                               const AgentRelayRequest& request) {
   if (const auto* failure = std::get_if<TransportFailure>(&outcome)) {
-    return errorReply("The Ostrela agent is not reachable at " + baseURL.absoluteString() + ": " +
+    return errorReply("The Ostrela agent is not reachable at " + url.absoluteString() + ": " +
                           failure->description,
                       request.id);
   }

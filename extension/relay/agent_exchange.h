@@ -18,19 +18,16 @@
 
 namespace ostrela {
 
-// Where on the agent every relayed message goes, relative to its base URL.
-inline constexpr std::string_view kAgentMessagePath = "/browser-extension/native-message";
-
 struct HttpHeader {
   std::string name;
   std::string value;
   friend bool operator==(const HttpHeader&, const HttpHeader&) = default;
 };
 
-// A POST to `url`. The transport sends these headers in this order, adds only
+// A POST to the agent at `url`. The transport sends these headers in this order, adds only
 // "Host" and "Content-Length", and sends `body` byte for byte.
 struct AgentHttpRequest {
-  HttpUrl url;
+  AgentUrl url;
   std::vector<HttpHeader> headers;
   std::string body;
 };
@@ -55,17 +52,15 @@ struct OversizedAnswer {
 };
 using HttpOutcome = std::variant<HttpResponse, NonHttpResponse, TransportFailure, OversizedAnswer>;
 
-// Endpoint, request and headers: "Content-Type" and "Accept" with
+// The request and its headers: "Content-Type" and "Accept" with
 // "application/json", then "Authorization: Bearer <secret>" when there is a
 // secret that an HTTP header can carry unaltered (no control characters).
-// An error reply when the endpoint is not configured.
-std::variant<AgentHttpRequest, NativeReply> prepareAgentRequest(
-    const std::optional<HttpUrl>& baseURL, const AgentRelayRequest& request,
-    const std::optional<std::string>& secret);
+// The body is left to the caller, which moves it in.
+AgentHttpRequest prepareAgentRequest(const AgentUrl& url, const std::optional<std::string>& secret);
 
 // Transport failure, kind of response, status, then the reply itself, in that
 // order; every error reply carries the request's id.
-NativeReply judgeAgentOutcome(HttpOutcome outcome, const HttpUrl& baseURL,
+NativeReply judgeAgentOutcome(HttpOutcome outcome, const AgentUrl& url,
                               const AgentRelayRequest& request);
 
 // The agent's body: a JSON object whose "ok" is a JSON boolean (numbers,

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "core/json.h"
+#include "platform/linux/native_messaging/frame_reader.h"
 #include "platform/linux/native_messaging/native_host_process.h"
 #include "platform/linux/preferences/file_preference_stores.h"
 #include "platform/linux/preferences/managed_preferences_trust.h"
@@ -109,21 +110,63 @@ class ExtensionProcess : public ::testing::Test {
   TemporaryDirectory folder;
 };
 
-TEST_F(ExtensionProcess, ClosedOutputNeverKillsTheProcess) {
+// A browser that has gone closes both pipes. Relays are queued behind the 256 in
+// flight, which the agent answers after 500 ms each: once input has ended and a
+// reply failed, nothing more is sent and the process exits, with status 0, not
+// killed by SIGPIPE. Serving them all would send every one of the 2,000 in 4 s.
+TEST_F(ExtensionProcess, ABrowserThatHasGoneIsServedNoLonger) {
+  constexpr int kMessages = 2000;
   TestAgent agent(47653);
+  agent.keepRecords(false);
   auto answer = AgentAnswer::json(200, R"({"ok":true})");
-  answer.delay = 300ms;
+  answer.delay = 500ms;
   agent.answer(answer);
   // Started as a browser starts it, with SIGPIPE at its default action: this test
   // process ignores it, and a child would inherit that.
   NativeHostProcess host("/usr/bin/env", {"--default-signal=PIPE", OSTRELA_EXTENSION_PATH},
-                         environment());
-  host.writeFrame(relayed("scrub", "late"));
-  host.closeOutput();  // the browser went away before the reply
-  host.writeFrame(R"({"type":"getManagedConfig"})");
+                         environment("error"));
+  for (int i = 0; i < kMessages; ++i) host.writeFrame(relayed("scrub", std::to_string(i)));
+  ASSERT_TRUE(agent.waitForRequests(256, 30s));
+  host.closeOutput();
+  host.writeFrame(R"({"type":"getManagedConfig"})");  // its reply meets EPIPE on the main thread
   host.closeInput();
-  EXPECT_EQ(host.wait(5s), 0);  // not 128 + SIGPIPE
-  EXPECT_TRUE(agent.waitForRequests(1, 1s));
+  EXPECT_EQ(host.wait(30s), 0);
+  EXPECT_LT(agent.requestCount(), static_cast<std::size_t>(kMessages / 2));
+}
+
+// A frame of nearly 64 MiB costs more memory than a 1 GiB address space holds. It
+// is decoded aside, so the message behind it is relayed meanwhile, and it is
+// answered with an error while the process goes on.
+TEST_F(ExtensionProcess, AHugeFrameNeitherHoldsUpTheNextNorEndsTheProcess) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's shadow memory does not fit under an address-space limit";
+#endif
+  TestAgent agent(47653);
+  agent.answer([](const RecordedRequest& request) {
+    return AgentAnswer::of(idAndError(request.body).first == "stalled"
+                               ? AgentAnswer::Kind::neverAnswer
+                               : AgentAnswer::Kind::respond);
+  });
+  NativeHostProcess host("/usr/bin/prlimit", {"--as=1073741824", OSTRELA_EXTENSION_PATH},
+                         environment("error"));
+  std::string huge = R"({"type":"scrub","host":"com.ostrela.redaction_host","id":"huge","text":[)";
+  while (huge.size() < linux_platform::kMaxInboundFrameLength - 8) huge += "0,";
+  huge += "0]}";
+  host.writeFrame(huge);
+  host.writeFrame(relayed("getToken", "stalled"));
+  host.writeFrame(relayed("getToken", "next"));
+  EXPECT_EQ(idAndError(host.readFrame(60s).value_or("{}")).first, "next")
+      << "relayed while the huge frame is decoded";
+  std::map<std::string, std::string> errors;
+  for (int i = 0; i < 2; ++i) errors.insert(idAndError(host.readFrame(60s).value_or("{}")));
+  EXPECT_EQ(errors, (std::map<std::string, std::string>{
+                        {"<none>", "Not enough memory for a native message of " +
+                                       std::to_string(huge.size()) + " bytes"},
+                        {"stalled",
+                         "The Ostrela agent is not reachable at http://127.0.0.1:47653: "
+                         "the request timed out after 3 seconds"}}));
+  host.closeInput();
+  EXPECT_EQ(host.wait(30s), 0);
 }
 
 // Whatever the agent does, every message gets one reply within the identity budget,

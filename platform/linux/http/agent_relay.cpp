@@ -10,16 +10,15 @@
 
 namespace ostrela::linux_platform {
 
-AgentRelay::AgentRelay(WorkerPool& pool, std::optional<HttpUrl> baseURL,
+AgentRelay::AgentRelay(WorkerPool& pool, AgentUrl url,
                        std::shared_ptr<const PreferenceStores> stores)
-    : AgentRelay(std::move(baseURL), std::move(stores), makeSession(pool, kIdentityBudgetSeconds),
+    : AgentRelay(url, std::move(stores), makeSession(pool, kIdentityBudgetSeconds),
                  makeSession(pool, kRedactionBudgetSeconds)) {}
 
-AgentRelay::AgentRelay(std::optional<HttpUrl> baseURL,
-                       std::shared_ptr<const PreferenceStores> stores,
+AgentRelay::AgentRelay(AgentUrl url, std::shared_ptr<const PreferenceStores> stores,
                        std::shared_ptr<const HttpSession> identitySession,
                        std::shared_ptr<const HttpSession> redactionSession)
-    : baseURL_(std::move(baseURL)),
+    : url_(url),
       stores_(std::move(stores)),
       identitySession_(std::move(identitySession)),
       redactionSession_(std::move(redactionSession)) {}
@@ -41,8 +40,7 @@ AgentRelay::Clock::time_point AgentRelay::deadlineFor(const AgentRelayRequest& r
 }
 
 NativeReply AgentRelay::timedOutReply(const AgentRelayRequest& request) const {
-  if (!baseURL_) return std::get<NativeReply>(prepareAgentRequest(baseURL_, request, {}));
-  return judgeAgentOutcome(sessionFor(request).timedOut(), *baseURL_, request);
+  return judgeAgentOutcome(sessionFor(request).timedOut(), url_, request);
 }
 
 boost::asio::awaitable<NativeReply> AgentRelay::send(AgentRelayRequest request,
@@ -55,14 +53,10 @@ boost::asio::awaitable<NativeReply> AgentRelay::exchange(AgentRelayRequest reque
                                                          Clock::time_point deadline) const {
   // The body moves to the HTTP request rather than being copied: a message of
   // many megabytes is held once.
-  std::string body = std::exchange(request.body, {});
-  std::variant<AgentHttpRequest, NativeReply> prepared =
-      prepareAgentRequest(baseURL_, request, relaySecret(*stores_));  // read anew every time
-  if (auto* reply = std::get_if<NativeReply>(&prepared)) co_return std::move(*reply);
-  auto& http = std::get<AgentHttpRequest>(prepared);
-  http.body = std::move(body);
+  AgentHttpRequest http = prepareAgentRequest(url_, relaySecret(*stores_));  // read anew every time
+  http.body = std::exchange(request.body, {});
   HttpOutcome outcome = co_await sessionFor(request).exchange(http, deadline);
-  co_return judgeAgentOutcome(std::move(outcome), *baseURL_, request);
+  co_return judgeAgentOutcome(std::move(outcome), url_, request);
 }
 
 }  // namespace ostrela::linux_platform

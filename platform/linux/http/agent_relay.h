@@ -8,7 +8,7 @@
 // task per relayed message with the time the message arrived:
 //
 //   WorkerPool pool;
-//   const AgentRelay relay(pool, agentBaseURL(), stores);
+//   const AgentRelay relay(pool, AgentUrl(), stores);
 //   PooledAgentRelayTasks relayTasks(pool, relay, logger);
 //   // in PooledAgentRelayTasks::startDetached, once admitted:
 //   pool.spawnDetached([task, arrival]() -> boost::asio::awaitable<void> {
@@ -42,10 +42,9 @@ class AgentRelay {
   // secret from `stores`. Creating it opens no socket and starts no thread:
   // the first exchange does. The executable's main makes its one relay at
   // start; tests make others for another port or folders. `pool` must outlive it.
-  AgentRelay(WorkerPool& pool, std::optional<HttpUrl> baseURL,
-             std::shared_ptr<const PreferenceStores> stores);
+  AgentRelay(WorkerPool& pool, AgentUrl url, std::shared_ptr<const PreferenceStores> stores);
   // A relay with sessions of its own, for tests of shorter budgets.
-  AgentRelay(std::optional<HttpUrl> baseURL, std::shared_ptr<const PreferenceStores> stores,
+  AgentRelay(AgentUrl url, std::shared_ptr<const PreferenceStores> stores,
              std::shared_ptr<const HttpSession> identitySession,
              std::shared_ptr<const HttpSession> redactionSession);
   ~AgentRelay();
@@ -72,7 +71,7 @@ class AgentRelay {
   boost::asio::awaitable<NativeReply> exchange(AgentRelayRequest request,
                                                Clock::time_point deadline) const;
 
-  std::optional<HttpUrl> baseURL_;
+  AgentUrl url_;
   std::shared_ptr<const PreferenceStores> stores_;
   std::shared_ptr<const HttpSession> identitySession_;
   std::shared_ptr<const HttpSession> redactionSession_;

@@ -6,7 +6,7 @@
 
 namespace ostrela::linux_platform {
 
-// Milliseconds until `deadline`, for poll(); 0 once it has passed.
+// Milliseconds from now until `deadline`, rounded up, for poll(); 0 once it has passed.
 inline int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
   const auto left =
       std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());

@@ -1,118 +1,49 @@
 #include "platform/linux/native_messaging/native_messaging_host.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <cstdint>
+#include <memory>
 
-#include "core/json.h"
-#include "extension/native_reply.h"
 #include "platform/linux/native_messaging/frame_reader.h"
+#include "platform/linux/native_messaging/frame_request.h"
+#include "platform/linux/native_messaging/large_frame_decoder.h"
 #include "platform/linux/native_messaging/reply_writer.h"
 
 namespace ostrela::linux_platform {
 namespace {
 
-// Counts the requests whose context is still alive, and their frames' bytes,
-// so that reading can pause while too many wait and end of input can wait for
-// the replies in flight.
-class PendingRequests {
- public:
-  explicit PendingRequests(PendingLimits limits) : limits_(limits) {}
-
-  void add(std::size_t bytes) {
-    std::lock_guard lock(mutex_);
-    ++count_;
-    bytes_ += bytes;
-  }
-  void remove(std::size_t bytes) {
-    std::lock_guard lock(mutex_);
-    --count_;
-    bytes_ -= bytes;
-    changed_.notify_all();
-  }
-  void waitUntilRoomForMore() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] {
-      return count_ == 0 || (count_ < limits_.requests && bytes_ < limits_.frameBytes);
-    });
-  }
-  void waitUntilNone() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return count_ == 0; });
-  }
-
- private:
-  const PendingLimits limits_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  long count_ = 0;         // guarded by mutex_
-  std::size_t bytes_ = 0;  // guarded by mutex_
-};
-
-// One frame's request. The handler completes it once, on any thread. The
-// handler reads the message only while it routes it, on the reading thread;
-// the message is let go then, as a relayed one lives on as its encoded body.
-class FrameRequestContext : public ExtensionContext {
- public:
-  FrameRequestContext(std::optional<AnyValue> message, std::size_t frameBytes, ReplyWriter& writer,
-                      PendingRequests& pending)
-      : writer_(writer), pending_(pending), frameBytes_(frameBytes) {
-    AnyMap userInfo;
-    if (message) userInfo.set(std::string(SFExtensionMessageKey), std::move(*message));
-    items_.push_back(ExtensionItem{std::move(userInfo)});
-    pending_.add(frameBytes_);
-  }
-  ~FrameRequestContext() override { pending_.remove(frameBytes_); }
-  FrameRequestContext(const FrameRequestContext&) = delete;
-  FrameRequestContext& operator=(const FrameRequestContext&) = delete;
-
-  const std::vector<InputItem>& inputItems() const override { return items_; }
-  // On the reading thread, once the handler has routed the message.
-  void releaseInput() { std::vector<InputItem>().swap(items_); }
-
-  void completeRequestReturningItems(std::vector<ExtensionItem> items) override {
-    const AnyValue* reply = nullptr;
-    if (!items.empty() && items.front().userInfo) {
-      reply = items.front().userInfo->find(SFExtensionMessageKey);
-    }
-    if (reply != nullptr && reply->isMap()) {
-      writer_.write(*reply->asMap());
-    } else {
-      writer_.write(errorReply(kUnencodableReplyText, std::nullopt).payload);
-    }
-  }
-
- private:
-  std::vector<InputItem> items_;
-  ReplyWriter& writer_;
-  PendingRequests& pending_;
-  const std::size_t frameBytes_;
-};
+// True when nobody reads `fd` any more: a pipe whose reading end is closed, a
+// socket shut down. Seen without writing, so before any reply fails.
+bool hasReaderGone(int fd) {
+  pollfd output{fd, 0, 0};
+  return ::poll(&output, 1, 0) == 1 && (output.revents & (POLLERR | POLLHUP)) != 0;
+}
 
 }  // namespace
 
 int runNativeMessagingHost(int inputFd, int outputFd, const SafariWebExtensionHandler& handler,
                            const Logger& logger, PendingLimits limits) {
-  ReplyWriter writer(outputFd, logger);
-  PendingRequests pending(limits);
+  // Shared with every request, which may outlive this call when the browser has gone.
+  const auto writer = std::make_shared<ReplyWriter>(outputFd, logger);
+  const auto pending = std::make_shared<PendingRequests>(limits);
+  LargeFrameDecoder largeFrames(handler, logger);
   FrameReader reader(inputFd);
   for (;;) {
-    pending.waitUntilRoomForMore();
+    pending->waitUntilRoomForMoreOrOutputFailed();
+    if (pending->hasOutputFailed()) break;  // no reply could reach the browser
     FrameReadResult next = reader.next();
     if (std::holds_alternative<EndOfInput>(next)) break;
-    std::optional<AnyValue> message;
-    std::size_t frameBytes = 0;
-    if (auto* frame = std::get_if<Frame>(&next)) {
-      message = decodeJson(frame->body);
-      frameBytes = frame->body.size();
-      std::string().swap(frame->body);
+    auto* frame = std::get_if<Frame>(&next);
+    std::string body = frame != nullptr ? std::move(frame->body) : std::string();
+    auto context = std::make_shared<FrameRequestContext>(body.size(), writer, pending);
+    if (body.size() >= kLargeFrameBytes) {
+      largeFrames.submit(std::move(context), std::move(body));
+    } else {
+      FrameRequestContext::handle(std::move(context), std::move(body), handler, logger);
     }
-    auto context =
-        std::make_shared<FrameRequestContext>(std::move(message), frameBytes, writer, pending);
-    handler.beginRequestWithExtensionContext(context);
-    context->releaseInput();
     if (auto* oversized = std::get_if<OversizedFrame>(&next)) {
       logger.log(LogLevel::error,
                  "Stopped reading: a frame announced %{public}ld bytes, more than a browser sends",
@@ -120,7 +51,8 @@ int runNativeMessagingHost(int inputFd, int outputFd, const SafariWebExtensionHa
       break;
     }
   }
-  pending.waitUntilNone();
+  if (hasReaderGone(outputFd)) pending->outputFailed();
+  if (pending->waitUntilNoneOrOutputFailed()) largeFrames.abandon();
   return 0;
 }
 

@@ -3,27 +3,19 @@
 // completion writes one reply frame.
 #pragma once
 
-#include <cstddef>
-
 #include "core/logger.h"
 #include "extension/safari_web_extension_handler.h"
+#include "platform/linux/native_messaging/pending_requests.h"
 
 namespace ostrela::linux_platform {
 
-// How much may wait for its reply before reading pauses: beyond it the
-// browser's frames wait in the pipe (and its writes block) until replies have
-// gone out, so memory stays bounded whatever it sends, and nothing is dropped.
-// A small relayed message costs about a kilobyte while it waits; a burst of
-// the default count is read at once, so each message's deadline counts from
-// when the browser sent it. One frame of any size is always taken.
-struct PendingLimits {
-  long requests = 16384;
-  std::size_t frameBytes = 128 * 1024 * 1024;
-};
-
 // Reads requests from `inputFd` on the calling thread until end of input (or
 // an oversized frame), then waits for the replies still in flight (relays
-// finish within their budgets) and returns the exit status, 0.
+// finish within their budgets) and returns the exit status, 0. When the browser
+// has also stopped reading replies (`outputFd` has failed), nothing more is read
+// or waited for: it returns at once, and the caller should exit, which ends
+// the relays in flight. Until then `handler` and `logger` are used from other
+// threads too.
 int runNativeMessagingHost(int inputFd, int outputFd, const SafariWebExtensionHandler& handler,
                            const Logger& logger, PendingLimits limits = {});
 

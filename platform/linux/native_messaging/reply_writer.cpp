@@ -36,7 +36,7 @@ ReplyFrameBody replyFrameBody(const AnyMap& reply) {
   return {errorReplyBody(replyTooLargeText(body->size()), reply), body->size()};
 }
 
-void ReplyWriter::write(const AnyMap& reply) {
+bool ReplyWriter::write(const AnyMap& reply) {
   const ReplyFrameBody frame = replyFrameBody(reply);
   if (frame.refusedLength != 0) {
     logger_.log(LogLevel::error, "Replaced a reply of %{public}ld bytes: too large for the browser",
@@ -45,8 +45,8 @@ void ReplyWriter::write(const AnyMap& reply) {
     logger_.log(LogLevel::error, "Replaced a reply that could not be encoded as JSON", {});
   }
   std::lock_guard lock(mutex_);
-  if (closed_) return;
-  if (!writeFrame(frame.body)) closed_ = true;
+  if (!closed_ && !writeFrame(frame.body)) closed_ = true;
+  return !closed_;
 }
 
 bool ReplyWriter::writeFrame(const std::string& body) {

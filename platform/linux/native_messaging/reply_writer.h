@@ -34,8 +34,9 @@ class ReplyWriter {
  public:
   ReplyWriter(int fd, const Logger& logger) : fd_(fd), logger_(logger) {}
 
-  // Thread-safe. After the reader of the stream has gone (EPIPE), replies are dropped.
-  void write(const AnyMap& reply);
+  // Thread-safe. False when the reader of the stream has gone (EPIPE): this
+  // reply and every later one are dropped.
+  bool write(const AnyMap& reply);
 
  private:
   bool writeFrame(const std::string& body);

@@ -23,23 +23,12 @@ TEST(PrepareAgentRequest, NoAuthorizationWithoutAUsableSecret) {
        {std::optional<std::string>(), std::optional<std::string>(""),
         std::optional<std::string>("abc\r\nX-Injected: 1"), std::optional<std::string>("a\nb"),
         std::optional<std::string>(std::string("a\0b", 3))}) {
-    const auto request = prepareAgentRequest(agentBaseURL(), relayRequest("abc"), secret);
-    ASSERT_TRUE(std::holds_alternative<AgentHttpRequest>(request));
-    EXPECT_EQ(std::get<AgentHttpRequest>(request).headers.size(), 2u);  // no Authorization
+    EXPECT_EQ(prepareAgentRequest(AgentUrl(), secret).headers.size(), 2u);  // no Authorization
   }
 }
 
-TEST(PrepareAgentRequest, EndpointNotConfigured) {
-  const AnyMap expected =
-      errorPayload("The Ostrela agent relay endpoint is not configured", AnyValue(7));
-  const auto result = prepareAgentRequest(std::nullopt, relayRequest(7), "secret");
-  ASSERT_TRUE(std::holds_alternative<NativeReply>(result));
-  EXPECT_EQ(std::get<NativeReply>(result).payload, expected);
-  EXPECT_FALSE(std::get<NativeReply>(result).fromAgent);
-}
-
 TEST(JudgeAgentOutcome, FailuresInTheOrderOfChecking) {
-  const HttpUrl base = *agentBaseURL();
+  const AgentUrl base;
   const AgentRelayRequest request = relayRequest(AnyValue("abc"));
   struct Case {
     HttpOutcome outcome;

@@ -31,7 +31,7 @@ TEST(PooledAgentRelayTasks, ATaskThatThrowsIsAnsweredWithItsIdAndLogged) {
   testing::RecordingLogSink sink;
   const Logger logger("com.ostrela.safari-extension.extension", "native-bridge", sink, {});
   WorkerPool pool;
-  const AgentRelay relay(pool, agentBaseURL(), std::make_shared<StoresOutOfMemory>());
+  const AgentRelay relay(pool, AgentUrl(), std::make_shared<StoresOutOfMemory>());
   PooledAgentRelayTasks tasks(pool, relay, logger);
   std::promise<NativeReply> finished;
   tasks.startDetached(AgentRelayRequest{AnyValue(7), AgentRelayBudget::identity, "{}"},

@@ -54,7 +54,7 @@ void RelayPreferences::writeSecret(const AnyValue& secret) const {
 std::unique_ptr<linux_platform::AgentRelay> RelayPreferences::relayFor(
     std::uint16_t port, std::optional<double> budget) const {
   using linux_platform::AgentRelay;
-  const auto url = HttpUrl::fromComponents("http", "127.0.0.1", port);
+  const AgentUrl url(port);
   if (!budget) return std::make_unique<AgentRelay>(*pool_, url, stores_);
   return std::make_unique<AgentRelay>(url, stores_, AgentRelay::makeSession(*pool_, *budget),
                                       AgentRelay::makeSession(*pool_, *budget));

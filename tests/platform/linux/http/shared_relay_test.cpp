@@ -36,7 +36,7 @@ TEST(MainsRelay, MadeWithoutThreadsOrSocketsThenRelaysOnTheAgentPort) {
   const auto threadsBefore = threads();
   const auto filesBefore = descriptorCount(::getpid());
   linux_platform::WorkerPool pool;
-  const AgentRelay relay(pool, agentBaseURL(), preferences.stores());
+  const AgentRelay relay(pool, AgentUrl(), preferences.stores());
   EXPECT_EQ(threads(), threadsBefore);
   EXPECT_EQ(descriptorCount(::getpid()), filesBefore);
 

@@ -3,16 +3,19 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <future>
 #include <limits>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "core/json.h"
 #include "platform/linux/file_descriptor.h"
 #include "platform/linux/native_messaging/frame_codec.h"
 #include "platform/linux/native_messaging/frame_reader.h"
+#include "platform/linux/native_messaging/large_frame_decoder.h"
 #include "platform/linux/native_messaging/native_messaging_host.h"
 #include "platform/linux/native_messaging/reply_writer.h"
 #include "shared/in_memory_preference_stores.h"
@@ -107,30 +110,46 @@ TEST(ProtocolOutputTest, StrayWritesToStdoutLandOnStderrNotInTheStream) {
       "a library's stray line\n");
 }
 
-// Answers every relayed message from another thread after a delay taken from its "delayMs".
-class DelayedRelayTasks : public AgentRelayTasks {
+// Answers every relayed message from a thread of its own, in the order a case
+// sets: a message with "after": n once relay n has been answered, one with
+// "hold": n once n relays have been in flight at the same time.
+class OrderedRelayTasks : public AgentRelayTasks {
  public:
-  ~DelayedRelayTasks() override {
+  ~OrderedRelayTasks() override {
     for (auto& t : threads_) t.join();
   }
   void startDetached(AgentRelayRequest request, std::function<void(NativeReply)> finish) override {
-    mostInFlight_ = std::max(mostInFlight_, ++inFlight_);
+    std::lock_guard started(mutex_);
+    mostInFlight = std::max(mostInFlight, ++inFlight_);
+    changed_.notify_all();
     threads_.emplace_back([this, request = std::move(request), finish = std::move(finish)] {
       const auto message = decodeJson(request.body);
-      const AnyValue* delay = member(message, "delayMs");
-      std::this_thread::sleep_for(
-          std::chrono::milliseconds(delay ? delay->asNumber()->asInt() : 0));
+      const auto number = [&](const char* key) {
+        return member(message, key) ? member(message, key)->asNumber()->asInt() : 0;
+      };
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] {
+        return (number("after") == 0 || answered_.contains(number("after"))) &&
+               mostInFlight >= number("hold");
+      });
       --inFlight_;
+      lock.unlock();
       finish(NativeReply{AnyMap{{"ok", true}, {"id", request.id.value_or(AnyValue())}}, true});
+      lock.lock();
+      answered_.insert(number("id"));
+      changed_.notify_all();
     });
   }
-  // The most relays started and not yet finished at any moment.
-  int mostInFlight() const { return mostInFlight_; }
+  // The most relays started and not yet answered at any moment; written under mutex_ by the
+  // reading thread alone.
+  long mostInFlight = 0;
 
  private:
-  std::vector<std::thread> threads_;
-  std::atomic<int> inFlight_{0};
-  int mostInFlight_ = 0;  // only the reading thread writes it
+  std::vector<std::thread> threads_;  // only the reading thread adds to it
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  long inFlight_ = 0;                // guarded by mutex_
+  std::set<std::int64_t> answered_;  // guarded by mutex_
 };
 
 // The stream loop over real pipes, with the handler's local answers and relays
@@ -139,20 +158,22 @@ struct Host {
   testing::RecordingLogSink sink;
   Logger logger{"s", "c", sink, {}};
   InMemoryPreferenceStores stores;
-  DelayedRelayTasks relays;
+  OrderedRelayTasks relays;
   SafariWebExtensionHandler handler{stores, logger, relays};
   PendingLimits limits;
 
   std::vector<std::string> run(std::string_view input) {
     Pipe in = makePipe();
     Pipe out = makePipe();
-    EXPECT_EQ(::write(in.write.get(), input.data(), input.size()),
-              static_cast<ssize_t>(input.size()));
-    in.write.reset();
+    auto writing = std::async(std::launch::async, [&] {
+      EXPECT_TRUE(writeAll(in.write.get(), input));  // more than the pipe holds, for some
+      in.write.reset();
+    });
     auto replies =
         std::async(std::launch::async, [fd = out.read.get()] { return readReplies(fd); });
     EXPECT_EQ(runNativeMessagingHost(in.read.get(), out.write.get(), handler, logger, limits), 0);
     out.write.reset();
+    writing.get();
     return replies.get();
   }
 };
@@ -171,12 +192,15 @@ TEST(HostTest, EachFaultOfTheStream) {
     std::size_t errorLines = 0;
   } cases[] = {
       {"CompletionOrder",
-       encodeFrame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":1,"delayMs":600})") +
-           encodeFrame(
-               R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":2,"delayMs":300})") +
-           first,
+       first +
+           encodeFrame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":1,"after":2})") +
+           encodeFrame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":2})"),
        {unknown, R"({"ok":true,"id":2})", R"({"ok":true,"id":1})"}},
       {"EmptyFile", "", {}},
+      // Decoded on a thread of its own; end of input waits for it.
+      {"LargeFrame",
+       encodeFrame(R"({"type":"x","id":1,"pad":")" + std::string(kLargeFrameBytes, 'p') + "\"}"),
+       {unknown}},
       {"ShortHeader", std::string("\x05\x00", 2), {}},
       {"EmptyBody", header(0), {malformed}},
       {"ShortBody", header(10) + "abc", {}},
@@ -205,16 +229,18 @@ TEST(HostTest, EachFaultOfTheStream) {
 
 // Past the limits reading pauses until replies have gone out; every frame is still answered.
 TEST(HostTest, ReadingPausesWhileTooManyRepliesAreDue) {
-  std::string input;
-  for (int id = 1; id <= 6; ++id) {
-    input += encodeFrame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","delayMs":50,"id":)" +
-                         std::to_string(id) + "}");
-  }
+  // Each relay holds its reply until as many are in flight as the limit lets be.
   for (const PendingLimits limits : {PendingLimits{2, 1 << 20}, PendingLimits{100, 1}}) {
+    const long most = limits.requests == 2 ? 2 : 1;
+    std::string input;
+    for (int id = 1; id <= 6; ++id) {
+      input += encodeFrame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","hold":)" +
+                           std::to_string(most) + R"(,"id":)" + std::to_string(id) + "}");
+    }
     Host host;
     host.limits = limits;
     EXPECT_EQ(host.run(input).size(), 6u);
-    EXPECT_EQ(host.relays.mostInFlight(), limits.requests == 2 ? 2 : 1);
+    EXPECT_EQ(host.relays.mostInFlight, most);
   }
 }
 
