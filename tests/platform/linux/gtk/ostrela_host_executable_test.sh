@@ -32,11 +32,7 @@ if [[ ${1:-} == --inside ]]; then
   pid=$!
   # Publication comes first, then the window, once the page has been found (a missing one ends
   # the host): waiting for the window is waiting for both.
-  for _ in $(seq 200); do
-    window && break
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
+  for _ in $(seq 200); do window || ! kill -0 "$pid" 2>/dev/null && break; sleep 0.1; done
   window || { echo "OstrelaHost showed no window"; mode=failed; }
   if ! kill -TERM "$pid" 2>/dev/null; then
     wait "$pid" && status=0 || status=$?

@@ -1,12 +1,8 @@
 #!/usr/bin/python3
-"""Looks at a running application through the accessibility bus, as a screen reader does.
-
-  screen_reader_probe.py <pid> show           the window's named, focusable or focused nodes
-  screen_reader_probe.py <pid> press <name>   does the first action of the button called <name>
-
-Each node is printed as "role | name | description", with " | focused" when it has the focus.
-Waits up to 20 s for the application to appear on the bus.
-"""
+# Looks at the running application <pid> through the accessibility bus, as a screen reader does:
+#   screen_reader_probe.py <pid> show            prints its named, focusable or focused nodes as
+#                                                "role | name | description[ | focused]"
+#   screen_reader_probe.py <pid> press <name>    does the action of its push button <name>
 import sys
 import time
 
@@ -16,38 +12,24 @@ gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi  # noqa: E402
 
 
-def application(pid):
-    deadline = time.monotonic() + 20
-    while time.monotonic() < deadline:
-        desktop = Atspi.get_desktop(0)
-        for index in range(desktop.get_child_count()):
-            child = desktop.get_child_at_index(index)
-            if child is not None and child.get_process_id() == pid and child.get_child_count() > 0:
-                return child
-        time.sleep(0.1)
-    sys.exit(f"application {pid} not on the accessibility bus")
-
-
-def nodes(node):
+def tree(node):
     yield node
-    for index in range(node.get_child_count()):
-        child = node.get_child_at_index(index)
-        if child is not None:
-            yield from nodes(child)
+    for child in map(node.get_child_at_index, range(node.get_child_count())):
+        yield from tree(child) if child else ()
 
 
-def main():
-    pid, command = int(sys.argv[1]), sys.argv[2]
-    for node in nodes(application(pid)):
-        states = node.get_state_set()
-        focused = states.contains(Atspi.StateType.FOCUSED)
-        role, name = node.get_role_name(), node.get_name()
-        if command == "show" and (name or focused or states.contains(Atspi.StateType.FOCUSABLE)):
-            print(" | ".join([role, name, node.get_description()] + (["focused"] if focused else [])))
-        if command == "press" and role == "push button" and name == sys.argv[3]:
-            node.get_action_iface().do_action(0)
-            print("pressed")
-            return
-
-
-main()
+pid, command = int(sys.argv[1]), sys.argv[2]
+for _ in range(200):  # while the application comes onto the bus
+    desktop = Atspi.get_desktop(0)
+    apps = [a for a in map(desktop.get_child_at_index, range(desktop.get_child_count()))
+            if a and a.get_process_id() == pid and a.get_child_count() > 0]
+    if apps:
+        break
+    time.sleep(0.1)
+for node in tree(apps[0]) if apps else sys.exit(f"{pid} is not on the accessibility bus"):
+    states, role, name = node.get_state_set(), node.get_role_name(), node.get_name()
+    focused = states.contains(Atspi.StateType.FOCUSED)
+    if command == "show" and (name or focused or states.contains(Atspi.StateType.FOCUSABLE)):
+        print(" | ".join([role, name, node.get_description()] + (["focused"] if focused else [])))
+    if command == "press" and role == "push button" and name == sys.argv[3]:
+        sys.exit(print("pressed") if Atspi.Action.do_action(node, 0) else "not pressed")

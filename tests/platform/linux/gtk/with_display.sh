@@ -8,4 +8,6 @@
 export GTK_A11Y=none GDK_DEBUG=gl-disable
 export LSAN_OPTIONS="suppressions=$(dirname "$0")/window_tests.lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 case " $* " in *" --gtest_list_tests "*) exec "$@" ;; esac
-exec xvfb-run -a dbus-run-session -- "$@"
+# -noreset: a server that resets whenever its last client goes (a test's xwininfo, say) refuses
+# connections meanwhile.
+exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" dbus-run-session -- "$@"
