@@ -18,6 +18,9 @@ class AppDelegate {
   // opened for this call only.
   void applicationDidFinishLaunching() const;
 
+  // The application's logger, for the window's own lines.
+  const Logger& logger() const { return logger_; }
+
  private:
   const PreferenceStores& stores_;
   const Logger& logger_;

@@ -32,4 +32,13 @@ inline std::string showScript(bool isEnabled) {
   return std::string("show(") + (isEnabled ? "true" : "false") + ", true)";
 }
 
+// Beyond the two above, for what the window does itself. Called with the argument `reason`, a
+// string: the page says that the extension's settings could not be opened, and why.
+inline constexpr std::string_view kSettingsFailureCall = "showSettingsFailure(reason)";
+
+// The page keeps its state's headline as its title; this function body returns that headline, a
+// line break and the state's detail, which the window gives screen readers.
+inline constexpr std::string_view kStateTextCall =
+    "return document.title + '\\n' + document.getElementById('status-detail').textContent";
+
 }  // namespace ostrela

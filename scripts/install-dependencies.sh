@@ -6,6 +6,7 @@ packages=(build-essential cmake ninja-build pkg-config lld libboost1.81-dev libu
 if [[ "${1:-}" != "--build-only" ]]; then
   packages+=(clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
              libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth x11-utils chromium firefox-esr
+             dbus-daemon at-spi2-core gir1.2-atspi-2.0 python3-gi xdotool
              debhelper dpkg-dev lintian fakeroot bindfs appstream desktop-file-utils
              reprotest diffoscope-minimal disorderfs faketime locales-all
              ansible-core python3-apt)

@@ -1,6 +1,8 @@
 "use strict";
 
-// The page's states: "checking" until the app calls show(); "unknown" if it never does.
+// The page's states: "checking" until the app calls show(); "unknown" if it never does; "failed"
+// when the app could not open the browser's settings. The title is the state's headline, which
+// the app gives screen readers with the detail.
 const texts = {
   checking: ["Checking the Ostrela extension…", "This takes a moment."],
   enabled: [
@@ -16,11 +18,13 @@ const texts = {
     "Ostrela cannot tell whether its extension is on",
     "Check your browser's extension settings to make sure Ostrela is switched on.",
   ],
+  failed: ["Your browser's extension settings could not be opened", ""],
 };
 
-function render(state, useSettingsInsteadOfPreferences) {
-  const [title, detail] = texts[state];
+function render(state, useSettingsInsteadOfPreferences, detail = texts[state][1]) {
+  const title = texts[state][0];
   document.body.dataset.state = state;
+  document.title = title;
   document.getElementById("status-title").textContent = title;
   document.getElementById("status-detail").textContent = detail;
   const name = useSettingsInsteadOfPreferences ? "Open Extension Settings" : "Open Extension Preferences";
@@ -33,10 +37,16 @@ function show(enabled, useSettingsInsteadOfPreferences) {
   render(enabled ? "enabled" : "disabled", useSettingsInsteadOfPreferences);
 }
 
+// Called by the app, with its reason, when the browser's settings could not be opened.
+function showSettingsFailure(reason) {
+  render("failed", true, `${reason}. Ask your IT department for help.`);
+}
+
 document.getElementById("open-settings").addEventListener("click", () => {
   window.webkit.messageHandlers.controller.postMessage("open-preferences");
 });
 
+render("checking", true);
 setTimeout(() => {
   if (document.body.dataset.state === "checking") render("unknown", true);
 }, 5000);

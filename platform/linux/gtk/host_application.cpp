@@ -53,6 +53,8 @@ void onShutdown(GApplication*, gpointer data) {
   for (int i = 0; i < 1000 && g_main_context_pending(nullptr); ++i) {
     g_main_context_iteration(nullptr, FALSE);
   }
+  // The settings were asked for and could not be shown: the user closed the window on an error.
+  if (run.controller && run.controller->settingsFailed()) run.status = 1;
   run.controller.reset();
 }
 
@@ -76,12 +78,17 @@ void onActivate(GApplication* application, gpointer data) {
   }
   GObject* window = gtk_builder_get_object(builder.get(), "window");
   GObject* webView = gtk_builder_get_object(builder.get(), "webView");
-  if (!isA(window, gtk_window_get_type()) || !isA(webView, webkit_web_view_get_type())) {
-    return fail(application, run, description.string() + " lacks the window or its web view");
+  GObject* button = gtk_builder_get_object(builder.get(), "openSettings");
+  if (!isA(window, gtk_window_get_type()) || !isA(webView, webkit_web_view_get_type()) ||
+      !isA(button, gtk_button_get_type())) {
+    return fail(application, run,
+                description.string() + " lacks the window, its web view or its button");
   }
   gtk_window_set_application(as<GtkWindow>(window), as<GtkApplication>(application));
-  run.controller = std::make_unique<ViewController>(run.browser, run.resourceFolder, application);
+  run.controller = std::make_unique<ViewController>(run.browser, run.delegate.logger(),
+                                                    run.resourceFolder, application);
   run.controller->setWebView(as<WebKitWebView>(webView));
+  run.controller->setSettingsButton(as<GtkWidget>(button));
   run.controller->viewDidLoad();
   gtk_window_present(as<GtkWindow>(window));
 }

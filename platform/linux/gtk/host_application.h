@@ -17,6 +17,8 @@ inline constexpr const char* kHostApplicationId = hostBundleIdentifier;
 // the delegate publishes; then the window is built from Main.ui in
 // `resourceFolder` and shows the page Main.html beside it. A resource that
 // cannot be loaded is a packaging fault: it is reported on stderr, with status 1.
+// The status is also 1 when the window closes after the extension's settings
+// could not be shown (the delegate's logger has said why).
 int runHostApplication(int argc, char** argv, AppDelegate& delegate, BrowserIntegration& browser,
                        const std::filesystem::path& resourceFolder);
 

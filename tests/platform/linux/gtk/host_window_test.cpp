@@ -5,11 +5,14 @@
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -24,7 +27,9 @@ namespace ostrela::linux_platform {
 namespace {
 
 using ::testing::AnyOf;
+using ::testing::Each;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 constexpr const char* kStateQuery = "getStateOfExtension com.ostrela.safari-extension.extension";
@@ -41,10 +46,6 @@ bool iterateUntil(const std::function<bool()>& done, double seconds = 10) {
   return true;
 }
 
-void pause(double seconds) {
-  iterateUntil([] { return false; }, seconds);
-}
-
 guint toplevelCount() {
   return g_list_model_get_n_items(gtk_window_get_toplevels());
 }
@@ -56,40 +57,39 @@ GtkWindow* firstToplevel() {
   return window;
 }
 
-// The value the page's function `body` returns, as text; "error: ..." when it throws.
-std::string pageValue(WebKitWebView* webView, const char* body) {
-  struct Reply {
-    bool done = false;
-    std::string text;
-  } reply;
-  webkit_web_view_call_async_javascript_function(
-      webView, body, -1, nullptr, nullptr, nullptr, nullptr,
-      [](GObject* source, GAsyncResult* result, gpointer data) {
-        auto& out = *static_cast<Reply*>(data);
-        GError* error = nullptr;
-        JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
-            as<WebKitWebView>(source), result, &error);
-        if (value == nullptr) {
-          out.text = std::string("error: ") + error->message;
-          g_error_free(error);
-        } else {
-          gchar* text = jsc_value_to_string(value);
-          out.text = text;
-          g_free(text);
-          g_object_unref(value);
-        }
-        out.done = true;
+// Runs `start`, which begins an asynchronous call with the callback and data it is given,
+// and the main context until the call ends; its result, or null after a minute (the finishing
+// calls then fail).
+GObjectPtr<GAsyncResult> await(const std::function<void(GAsyncReadyCallback, gpointer)>& start) {
+  GAsyncResult* result = nullptr;
+  start(
+      [](GObject*, GAsyncResult* ended, gpointer data) {
+        *static_cast<GAsyncResult**>(data) = as<GAsyncResult>(g_object_ref(ended));
       },
-      &reply);
-  if (!iterateUntil([&] { return reply.done; })) return "error: no reply";
-  return reply.text;
+      &result);
+  iterateUntil([&] { return result != nullptr; }, 60);
+  return GObjectPtr<GAsyncResult>::adopt(result);
 }
 
-// The page's state and headline, as the page itself holds them.
-std::string pageState(WebKitWebView* webView) {
-  return pageValue(webView,
-                   "return document.body.dataset.state + ' | ' + "
-                   "document.getElementById('status-title').textContent");
+// The value the page's function `body` returns, as text; "error" when it throws.
+std::string pageValue(WebKitWebView* webView, const char* body) {
+  const auto result = await([&](GAsyncReadyCallback callback, gpointer data) {
+    webkit_web_view_call_async_javascript_function(webView, body, -1, nullptr, nullptr, nullptr,
+                                                   nullptr, callback, data);
+  });
+  JSCValue* value =
+      webkit_web_view_call_async_javascript_function_finish(webView, result.get(), nullptr);
+  if (value == nullptr) return "error";
+  gchar* text = jsc_value_to_string(value);
+  std::string reply(text);
+  g_free(text);
+  g_object_unref(value);
+  return reply;
+}
+
+// Whether the page shows the state with this headline, which it also makes its title.
+bool shows(WebKitWebView* webView, const char* headline) {
+  return g_strcmp0(webkit_web_view_get_title(webView), headline) == 0;
 }
 
 // Records the launch's log lines, and what the application looked like when each was written.
@@ -189,11 +189,38 @@ class HostWindowTest : public ::testing::Test {
   LaunchSink sink_;
 };
 
-TEST_F(HostWindowTest, PublishesAtLaunchShowsTheStateAfterEachLoadAndQuitsWhenClosed) {
+// The window's own "Open Extension Settings" button, its default widget.
+GtkWidget* settingsButton() {
+  return gtk_window_get_default_widget(firstToplevel());
+}
+
+// Runs `arguments` to its end with the main context running, so that this process answers
+// what the program asks of it; its standard output, or "error" when it failed.
+std::string runProgram(const std::vector<std::string>& arguments) {
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  argv.push_back(nullptr);
+  const auto child = GObjectPtr<GSubprocess>::adopt(
+      g_subprocess_newv(argv.data(), G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr));
+  const auto result = await([&](GAsyncReadyCallback callback, gpointer data) {
+    g_subprocess_communicate_utf8_async(child.get(), nullptr, nullptr, callback, data);
+  });
+  char* output = nullptr;
+  g_subprocess_communicate_utf8_finish(child.get(), result.get(), &output, nullptr, nullptr);
+  std::string text = output && g_subprocess_get_successful(child.get()) ? output : "error";
+  g_free(output);
+  return text;
+}
+
+// Types `keys` (xdotool's names) into the window, through X's test keyboard.
+std::string pressKeys(const char* keys) {
+  return runProgram({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Ostrela$",
+                     "windowfocus", "--sync", "key", keys});
+}
+
+TEST_F(HostWindowTest, PublishesAtLaunchShowsTheStateAfterEachLoadAndQuitsOnceTheSettingsShowOnce) {
   const int status = runApplication([&](WebKitWebView* webView) {
-    ASSERT_TRUE(waitForCalls(1));
-    ASSERT_TRUE(iterateUntil([&] { return pageState(webView).starts_with("enabled"); }));
-    EXPECT_EQ(pageState(webView), "enabled | The Ostrela extension is on");
+    ASSERT_TRUE(iterateUntil([&] { return shows(webView, "The Ostrela extension is on"); }));
     // The page's script, style sheet and image came from its folder.
     EXPECT_EQ(
         pageValue(webView, "return getComputedStyle(document.querySelector('.steps')).display"),
@@ -204,13 +231,16 @@ TEST_F(HostWindowTest, PublishesAtLaunchShowsTheStateAfterEachLoadAndQuitsWhenCl
               "true");
     setBrowser("state", "disabled");
     webkit_web_view_reload(webView);
-    ASSERT_TRUE(waitForCalls(2));
-    ASSERT_TRUE(iterateUntil([&] { return pageState(webView).starts_with("disabled"); }));
-    EXPECT_EQ(pageState(webView), "disabled | The Ostrela extension is off");
-    gtk_window_close(firstToplevel());
+    ASSERT_TRUE(iterateUntil([&] { return shows(webView, "The Ostrela extension is off"); }));
+    // Fifty messages and three clicks at once: the settings are shown once, and the
+    // application quits.
+    pageValue(webView,
+              "for (let i = 0; i < 50; ++i)"
+              "  window.webkit.messageHandlers.controller.postMessage('open-preferences')");
+    for (int i = 0; i < 3; ++i) g_signal_emit_by_name(settingsButton(), "clicked");
   });
   EXPECT_EQ(status, 0);
-  EXPECT_THAT(calls(), ElementsAre(kStateQuery, kStateQuery));
+  EXPECT_THAT(calls(), ElementsAre(kStateQuery, kStateQuery, kShowSettings));
 
   EXPECT_THAT(sink_.lines,
               ElementsAre("debug Published and read back 2 managed key(s) via the App Group"));
@@ -218,13 +248,73 @@ TEST_F(HostWindowTest, PublishesAtLaunchShowsTheStateAfterEachLoadAndQuitsWhenCl
   EXPECT_EQ(sink_.windowsAtPublication, 0u);
 }
 
-// The application quits whether or not the settings could be shown: they fail here.
-TEST_F(HostWindowTest, OtherMessagesAreIgnoredAndTheButtonOpensTheSettingsThenQuits) {
-  setBrowser("state", "unavailable");
+// Links, scripts and drops (which WebKit turns into loads of the view) reach no other page, so
+// no other page can post to the window; downloads and the context menu save nothing.
+TEST_F(HostWindowTest, ShowsOnlyItsPageAndSavesNothing) {
+  const auto elsewhere = temp_.write(
+      "elsewhere/page.html",
+      "<script>window.webkit.messageHandlers.controller.postMessage('open-preferences')</script>");
+  temp_.write("elsewhere/file.txt", "text");
+  const int status = runApplication([&](WebKitWebView* webView) {
+    ASSERT_TRUE(waitForCalls(1));
+    int started = 0;
+    connectSignal(
+        webView, "load-changed",
+        +[](WebKitWebView*, WebKitLoadEvent event, int* count) {
+          *count += event == WEBKIT_LOAD_STARTED;
+        },
+        &started);
+    const std::string other = "file://" + elsewhere.string();
+    webkit_web_view_load_uri(webView, other.c_str());
+    webkit_web_view_load_uri(webView, "http://127.0.0.1:9/");
+    EXPECT_EQ(pageValue(webView, ("location.href = '" + other + "'; return 1").c_str()), "1");
+    // A load that was let through starts before the view answers a later script.
+    EXPECT_EQ(pageValue(webView, "return 1"), "1");
+    EXPECT_EQ(started, 0);
+
+    // A download ends, failed or not, with "finished"; its file is looked for at the end.
+    const auto download = GObjectPtr<WebKitDownload>::adopt(
+        webkit_web_view_download_uri(webView, (other + "/../file.txt").c_str()));
+    bool ended = false;
+    connectSignal(
+        download.get(), "finished", +[](WebKitDownload*, bool* flag) { *flag = true; }, &ended);
+    ASSERT_TRUE(iterateUntil([&] { return ended; }));
+
+    // The menu keeps what copies; this test's handler, after the window's, shows none.
+    const auto menu = GObjectPtr<WebKitContextMenu>::adopt(webkit_context_menu_new());
+    for (const auto action : {WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK, WEBKIT_CONTEXT_MENU_ACTION_COPY,
+                              WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_IMAGE_TO_DISK}) {
+      webkit_context_menu_append(menu.get(),
+                                 webkit_context_menu_item_new_from_stock_action(action));
+    }
+    connectSignal(
+        webView, "context-menu",
+        +[](WebKitWebView*, WebKitContextMenu*, WebKitHitTestResult*, gpointer) { return TRUE; },
+        nullptr);
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(webView, "context-menu", menu.get(), nullptr, &handled);
+    ASSERT_EQ(webkit_context_menu_get_n_items(menu.get()), 1u);
+    EXPECT_EQ(webkit_context_menu_item_get_stock_action(
+                  webkit_context_menu_get_item_at_position(menu.get(), 0)),
+              WEBKIT_CONTEXT_MENU_ACTION_COPY);
+    pressKeys("Escape");  // the window closes, and with it the application
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_THAT(calls(), ElementsAre(kStateQuery));
+  EXPECT_FALSE(std::filesystem::exists(temp_.path() / "HOME/file.txt"));  // where it went
+}
+
+// Over the accessibility bus and X's test keyboard, as a screen reader and a keyboard user.
+// Messages other than the request are ignored; a failure keeps the window, says why and is
+// logged; the next request is taken; closing the window then ends the run with an error.
+TEST_F(HostWindowTest, AScreenReaderHearsTheStateAndAFailureAndTheKeyboardKeepsToTheWindow) {
+  ::setenv("GTK_A11Y", "atspi", 1);
+  setBrowser("state", "disabled");
   setBrowser("settings", "fail");
   const int status = runApplication([&](WebKitWebView* webView) {
     ASSERT_TRUE(waitForCalls(1));
-    // Messages are delivered before the reply to the script that posted them.
+    // Messages are handled before the reply to the script that posted them, and the integration
+    // answers in order: a request from any of these would come before the reload's query.
     EXPECT_EQ(
         pageValue(webView,
                   "for (const m of ['Open-Preferences', 'open-preferences ', 'open-preferences\\0',"
@@ -232,18 +322,45 @@ TEST_F(HostWindowTest, OtherMessagesAreIgnoredAndTheButtonOpensTheSettingsThenQu
                   "  window.webkit.messageHandlers.controller.postMessage(m);"
                   "return 'posted'"),
         "posted");
-    pause(0.5);
-    EXPECT_EQ(toplevelCount(), 1u);
-    EXPECT_THAT(calls(), ElementsAre(kStateQuery));
-    // Not told: still checking, or, on a slow machine, the page's own "unknown" after its timeout.
-    EXPECT_THAT(pageState(webView), AnyOf(StartsWith("checking |"), StartsWith("unknown |")));
-    // The user presses the page's button.
-    EXPECT_EQ(pageValue(webView, "document.getElementById('open-settings').click(); return 1"),
-              "1");
+    webkit_web_view_reload(webView);
     ASSERT_TRUE(waitForCalls(2));
+    ASSERT_TRUE(iterateUntil([&] { return shows(webView, "The Ostrela extension is off"); }));
+
+    const std::string pid = std::to_string(::getpid());
+    const std::string probe = OSTRELA_TEST_SOURCE_DIR "/screen_reader_probe.py";
+    // The state: the view's name and description, and the button's description.
+    const std::string shown = runProgram({probe, pid, "show"});
+    EXPECT_THAT(shown, HasSubstr("push button | Open Extension Settings | The Ostrela extension "
+                                 "is off | focused\n"));
+    EXPECT_THAT(shown, HasSubstr("filler | The Ostrela extension is off | Your browser cannot use "
+                                 "Ostrela until you turn its extension on.\n"));
+    EXPECT_EQ(runProgram({probe, pid, "press", "Open Extension Settings"}), "pressed\n");
+    ASSERT_TRUE(iterateUntil(
+        [&] { return shows(webView, "Your browser's extension settings could not be opened"); }));
+    EXPECT_THAT(
+        runProgram({probe, pid, "show"}),
+        HasSubstr("filler | Your browser's extension settings could not be opened | scripted "
+                  "settings failure. Ask your IT department for help.\n"));
+
+    // Tab by Tab the focus goes round the window's buttons, its own and its header bar's
+    // minimize, maximize and close; Return presses it.
+    std::vector<bool> onButtons;
+    for (int i = 0; i < 4; ++i) {
+      ASSERT_EQ(pressKeys("Tab"), "");
+      onButtons.push_back(GTK_IS_BUTTON(gtk_window_get_focus(firstToplevel())));
+    }
+    EXPECT_THAT(onButtons, Each(true));
+    ASSERT_EQ(gtk_window_get_focus(firstToplevel()), settingsButton());
+    ASSERT_EQ(pressKeys("Return"), "");
+    ASSERT_TRUE(iterateUntil([&] { return sink_.lines.size() == 3; }));
+    pressKeys("ctrl+w");  // the window closes, and with it the application
   });
-  EXPECT_EQ(status, 0);
-  EXPECT_THAT(calls(), ElementsAre(kStateQuery, kShowSettings));
+  EXPECT_EQ(status, 1);
+  EXPECT_THAT(calls(), ElementsAre(kStateQuery, kStateQuery, kShowSettings, kShowSettings));
+  const std::string failure =
+      "error Cannot open the browser's settings for com.ostrela.safari-extension.extension: "
+      "scripted settings failure";
+  EXPECT_THAT(sink_.lines, ElementsAre(StartsWith("debug Published"), failure, failure));
 }
 
 }  // namespace
