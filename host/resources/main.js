@@ -5,8 +5,7 @@ const texts = {
   checking: ["Checking the Ostrela extension…", "This takes a moment."],
   enabled: [
     "The Ostrela extension is on",
-    "Your browser runs Ostrela. You can turn it off or change its options in your browser's " +
-      "extension settings.",
+    "You can turn it off or change its options in your browser's extension settings.",
   ],
   disabled: [
     "The Ostrela extension is off",
@@ -18,19 +17,20 @@ const texts = {
   ],
 };
 
-function render(state, useSettingsInsteadOfPreferences) {
+function render(state, useSettingsInsteadOfPreferences, where) {
   const [title, detail] = texts[state];
   document.body.dataset.state = state;
   document.getElementById("status-title").textContent = title;
-  document.getElementById("status-detail").textContent = detail;
+  document.getElementById("status-detail").textContent = where ? `${where} ${detail}` : detail;
   const name = useSettingsInsteadOfPreferences ? "Open Extension Settings" : "Open Extension Preferences";
   document.getElementById("open-settings").textContent = name;
   for (const element of document.querySelectorAll(".settings-name")) element.textContent = name;
 }
 
-// Called by the app after each page load with the extension's state; the second argument is always true.
-function show(enabled, useSettingsInsteadOfPreferences) {
-  render(enabled ? "enabled" : "disabled", useSettingsInsteadOfPreferences);
+// Called by the app after each page load with the extension's state; the second argument is
+// always true; the third, when given, is a sentence that names the browser it was read from.
+function show(enabled, useSettingsInsteadOfPreferences, where) {
+  render(enabled ? "enabled" : "disabled", useSettingsInsteadOfPreferences, where);
 }
 
 document.getElementById("open-settings").addEventListener("click", () => {

@@ -203,10 +203,13 @@ TEST_F(HostWindowTest, PublishesAtLaunchShowsTheStateAfterEachLoadAndQuitsWhenCl
                         "return icon.complete && icon.naturalWidth > 0"),
               "true");
     setBrowser("state", "disabled");
+    setBrowser("description", "Firefox has it off.");
     webkit_web_view_reload(webView);
     ASSERT_TRUE(waitForCalls(2));
     ASSERT_TRUE(iterateUntil([&] { return pageState(webView).starts_with("disabled"); }));
     EXPECT_EQ(pageState(webView), "disabled | The Ostrela extension is off");
+    EXPECT_EQ(pageValue(webView, "return document.getElementById('status-detail').textContent"),
+              "Firefox has it off. Your browser cannot use Ostrela until you turn its extension on.");
     gtk_window_close(firstToplevel());
   });
   EXPECT_EQ(status, 0);
