@@ -25,9 +25,21 @@ std::vector<std::string> list(std::string_view field) {
   return items;
 }
 
+// "$XDG_CONFIG_HOME/x" or "$HOME/x".
+std::optional<UserFolder> userFolder(std::string_view folder) {
+  constexpr std::string_view kConfigHome = "$XDG_CONFIG_HOME/", kHome = "$HOME/";
+  if (folder.starts_with(kConfigHome)) {
+    return UserFolder{UserFolderBase::configHome, std::string(folder.substr(kConfigHome.size()))};
+  }
+  if (folder.starts_with(kHome)) {
+    return UserFolder{UserFolderBase::home, std::string(folder.substr(kHome.size()))};
+  }
+  return std::nullopt;
+}
+
 std::optional<Browser> parseLine(std::string_view line) {
   const std::vector<std::string> fields = split(line, '|');
-  if (fields.size() != 7) return std::nullopt;
+  if (fields.size() != 8) return std::nullopt;
   Browser browser;
   browser.name = fields[0];
   if (fields[1] == "chromium") {
@@ -39,19 +51,17 @@ std::optional<Browser> parseLine(std::string_view line) {
   }
   browser.executables = list(fields[2]);
   browser.systemManifestFolders = list(fields[3]);
-  constexpr std::string_view kConfigHome = "$XDG_CONFIG_HOME/", kHome = "$HOME/";
-  const std::string_view user = fields[4];
-  if (user.starts_with(kConfigHome)) {
-    browser.userFolderBase = UserFolderBase::configHome;
-    browser.userManifestFolder = user.substr(kConfigHome.size());
-  } else if (user.starts_with(kHome)) {
-    browser.userFolderBase = UserFolderBase::home;
-    browser.userManifestFolder = user.substr(kHome.size());
-  } else {
-    return std::nullopt;
-  }
+  const std::optional<UserFolder> manifests = userFolder(fields[4]);
+  if (!manifests) return std::nullopt;
+  browser.userFolderBase = manifests->base;
+  browser.userManifestFolder = manifests->relative;
   browser.policyFolder = fields[5] == "-" ? "" : fields[5];
   browser.extensionsPage = fields[6];
+  for (const std::string& folder : list(fields[7])) {
+    const std::optional<UserFolder> profiles = userFolder(folder);
+    if (!profiles) return std::nullopt;
+    browser.profileFolders.push_back(*profiles);
+  }
   return browser;
 }
 

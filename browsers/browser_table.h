@@ -17,6 +17,11 @@ enum class BrowserFamily { chromium, firefox };
 // A per-user folder lies under one of these; the rest of its path is relative.
 enum class UserFolderBase { configHome, home };
 
+struct UserFolder {
+  UserFolderBase base;
+  std::string relative;  // to its base
+};
+
 struct Browser {
   std::string name;  // "Chromium"
   BrowserFamily family;
@@ -26,6 +31,9 @@ struct Browser {
   std::string userManifestFolder;  // relative to its base
   std::string policyFolder;        // Chromium-family managed policies; empty when none
   std::string extensionsPage;      // "chrome://extensions/"
+  // Where the browser records which extensions each profile has: the user data folder of
+  // the Chromium family, the folder of Firefox's profiles.ini.
+  std::vector<UserFolder> profileFolders;
 };
 
 // Every browser of the table, in order of preference.

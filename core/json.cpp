@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace ostrela {
@@ -239,16 +240,40 @@ bool appendJson(std::string& out, const AnyValue& value, std::size_t depth) {
 
 }  // namespace
 
-std::optional<AnyValue> decodeJson(std::string_view text) {
+namespace {
+
+// The document in `text`, or why there is none.
+std::variant<AnyValue, std::string> parseJson(std::string_view text) {
   json::parse_options options;
   options.max_depth = kMaxJsonDepth;
   json::basic_parser<ValueBuilder> parser(options);
   error_code ec;
   const std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
-  if (ec || used != text.size() || !parser.done()) return std::nullopt;
+  if (ec || used != text.size() || !parser.done()) {
+    if (text.starts_with("\xEF\xBB\xBF")) return std::string("starts with a UTF-8 byte-order mark");
+    if (!ec && parser.done()) return "text after the JSON at byte " + std::to_string(used);
+    return "invalid JSON at byte " + std::to_string(used) +
+           (ec ? ": " + ec.message() : std::string(": it ends early"));
+  }
   std::optional<AnyValue> root = parser.handler().take();
-  if (!root || !(root->isMap() || root->isArray())) return std::nullopt;
-  return root;
+  if (!root || !(root->isMap() || root->isArray())) {
+    return std::string("not a JSON object or array");
+  }
+  return std::move(*root);
+}
+
+}  // namespace
+
+std::optional<AnyValue> decodeJson(std::string_view text) {
+  std::variant<AnyValue, std::string> parsed = parseJson(text);
+  if (auto* value = std::get_if<AnyValue>(&parsed)) return std::move(*value);
+  return std::nullopt;
+}
+
+std::optional<std::string> whyJsonIsRefused(std::string_view text) {
+  std::variant<AnyValue, std::string> parsed = parseJson(text);
+  if (auto* why = std::get_if<std::string>(&parsed)) return std::move(*why);
+  return std::nullopt;
 }
 
 std::optional<std::string> encodeJson(const AnyValue& value) {

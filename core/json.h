@@ -20,6 +20,10 @@ inline constexpr std::size_t kMaxJsonDepth = 200;
 // A key repeated in one object keeps its first position and its last value.
 std::optional<AnyValue> decodeJson(std::string_view text);
 
+// Why decodeJson refuses `text`, in words for a log line ("invalid JSON at byte 12:
+// syntax error", "starts with a UTF-8 byte-order mark"); nothing when it accepts it.
+std::optional<std::string> whyJsonIsRefused(std::string_view text);
+
 // Compact JSON with map members in insertion order and control characters
 // escaped. Returns nothing when the value holds something JSON cannot carry
 // (a date, data, or a non-finite number) or nests deeper than kMaxJsonDepth.

@@ -12,6 +12,9 @@ namespace ostrela {
 
 struct ExtensionState {
   bool isEnabled = false;
+  // One sentence naming the browser, such as "Firefox has the Ostrela extension installed
+  // but turned off."; empty when there is nothing to add to the state.
+  std::string description;
 };
 
 // Why a request could not be answered, in words for a log or a developer.

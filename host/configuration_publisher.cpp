@@ -68,8 +68,17 @@ AnyMap forcedConfiguration(const ManagedPreferenceDomain* domain) {
 AnyMap publishManagedConfiguration(const std::shared_ptr<ManagedPreferenceDomain>& managed,
                                    const std::shared_ptr<MutablePreferenceDomain>& appGroup,
                                    const Logger& logger) {
-  AnyMap published = bridgeableEntries(forcedConfiguration(managed.get()));
   const std::string suite(appGroupSuiteName);  // log arguments are C strings
+  // Nothing forced is not the same as forced values that cannot be read: withdrawing the
+  // published copy then would take the extension's fallback away because of a typo.
+  if (const auto problem = managed ? managed->forcedValuesProblem() : std::nullopt) {
+    logger.log(LogLevel::error,
+               "Managed configuration not published: the forced values cannot be read "
+               "(%{public}s), so the App Group %{public}s keeps the copy published before",
+               {problem->c_str(), suite.c_str()});
+    return {};
+  }
+  AnyMap published = bridgeableEntries(forcedConfiguration(managed.get()));
   if (!appGroup) {
     logUnavailable(logger, suite);
     return published;

@@ -20,8 +20,9 @@ AnyMap forcedConfiguration(const ManagedPreferenceDomain* domain);
 // back and logs one line: unavailable (no `appGroup`, or a store that cannot be
 // read, locked or written, then after an error line that says why), mismatch (a
 // published value that did not come back as published, or a key that should have
-// gone), or success. Returns the published map. Runs on the caller's thread and
-// never fails.
+// gone), or success. When the forced values cannot be read (`managed` has a
+// forcedValuesProblem), nothing is written and one error line says so. Returns the
+// published map. Runs on the caller's thread and never fails.
 AnyMap publishManagedConfiguration(const std::shared_ptr<ManagedPreferenceDomain>& managed,
                                    const std::shared_ptr<MutablePreferenceDomain>& appGroup,
                                    const Logger& logger);

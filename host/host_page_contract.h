@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/json.h"
 #include "shared/bundle_identifiers.h"
 
 namespace ostrela {
@@ -28,8 +29,13 @@ inline constexpr std::string_view kScriptMessageHandler = "controller";
 inline constexpr std::string_view kOpenPreferencesMessage = "open-preferences";
 
 // "show(true, true)" or "show(false, true)": the page's report of the extension's state.
-inline std::string showScript(bool isEnabled) {
-  return std::string("show(") + (isEnabled ? "true" : "false") + ", true)";
+// A `description` goes as a third argument, a JSON string the page shows as its detail.
+inline std::string showScript(bool isEnabled, std::string_view description = {}) {
+  std::string script = std::string("show(") + (isEnabled ? "true" : "false") + ", true";
+  if (!description.empty()) {
+    script += ", " + encodeJson(AnyValue(std::string(description))).value_or("\"\"");
+  }
+  return script + ")";
 }
 
 // Beyond the two above, for what the window does itself. Called with the argument `reason`, a

@@ -22,6 +22,9 @@ class ManagedPreferenceDomain {
   virtual bool objectIsForcedForKey(std::string_view key) const = 0;
   // Every key visible through the domain, with its current value.
   virtual AnyMap dictionaryRepresentation() const = 0;
+  // Why the forced values could not be read (their file is there, but cannot be read or
+  // parsed): the domain then forces nothing, though the organisation meant it to.
+  virtual std::optional<std::string> forcedValuesProblem() const { return std::nullopt; }
 };
 
 // One change of a batch: `value` stored under `key`, or `key` removed when the value is absent.

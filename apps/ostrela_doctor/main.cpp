@@ -9,9 +9,11 @@
 #include "doctor/agent_checks.h"
 #include "doctor/app_group_checks.h"
 #include "doctor/confinement_check.h"
+#include "doctor/extension_state_check.h"
 #include "doctor/policy_checks.h"
 #include "doctor/registration_checks.h"
 #include "doctor/trial_limits.h"
+#include "platform/linux/browsers/extension_records.h"
 #include "platform/linux/confinement/process_confinement.h"
 #include "platform/linux/doctor/machine_facts.h"
 #include "platform/linux/preferences/managed_preferences_trust.h"
@@ -85,6 +87,11 @@ int main(int argc, char** argv) {
                                         manifest->allowedIds.front());
     }
   }
+
+  doctor::checkExtensionPresence(
+      linux_platform::extensionPresence(browsers,
+                                        {std::string(kIdentityHost), std::string(kRedactionHost)}),
+      report);
 
   const auto folder = linux_platform::managedPreferencesFolder();
   doctor::checkPolicy(linux_platform::policyFacts(folder, extensionBundleIdentifier), report);

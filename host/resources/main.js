@@ -7,8 +7,7 @@ const texts = {
   checking: ["Checking the Ostrela extension…", "This takes a moment."],
   enabled: [
     "The Ostrela extension is on",
-    "Your browser runs Ostrela. You can turn it off or change its options in your browser's " +
-      "extension settings.",
+    "You can turn it off or change its options in your browser's extension settings.",
   ],
   disabled: [
     "The Ostrela extension is off",
@@ -21,20 +20,21 @@ const texts = {
   failed: ["Your browser's extension settings could not be opened", ""],
 };
 
-function render(state, useSettingsInsteadOfPreferences, detail = texts[state][1]) {
+function render(state, useSettingsInsteadOfPreferences, detail = texts[state][1], where = "") {
   const title = texts[state][0];
   document.body.dataset.state = state;
   document.title = title;
   document.getElementById("status-title").textContent = title;
-  document.getElementById("status-detail").textContent = detail;
+  document.getElementById("status-detail").textContent = where ? `${where} ${detail}` : detail;
   const name = useSettingsInsteadOfPreferences ? "Open Extension Settings" : "Open Extension Preferences";
   document.getElementById("open-settings").textContent = name;
   for (const element of document.querySelectorAll(".settings-name")) element.textContent = name;
 }
 
-// Called by the app after each page load with the extension's state; the second argument is always true.
-function show(enabled, useSettingsInsteadOfPreferences) {
-  render(enabled ? "enabled" : "disabled", useSettingsInsteadOfPreferences);
+// Called by the app after each page load with the extension's state; the second argument is
+// always true; the third, when given, is a sentence that names the browser it was read from.
+function show(enabled, useSettingsInsteadOfPreferences, where) {
+  render(enabled ? "enabled" : "disabled", useSettingsInsteadOfPreferences, undefined, where);
 }
 
 // Called by the app, with its reason, when the browser's settings could not be opened.

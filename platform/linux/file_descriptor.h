@@ -5,7 +5,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -50,6 +53,31 @@ inline bool writeAll(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
+}
+
+// Reads `fd` to its end, again after a signal, sized first for `expected` bytes.
+// Nothing when a read failed (errno says why) or when there are more than `limit`
+// bytes (errno is EFBIG): a file is never read without end.
+inline std::optional<std::string> readAll(int fd, std::size_t limit, std::size_t expected = 0) {
+  // One byte past what is expected, so that the end is seen without a second allocation.
+  std::string text(std::min(expected, limit) + 1, '\0');
+  std::size_t done = 0;
+  for (;;) {
+    if (done == text.size()) {
+      if (done > limit) {
+        errno = EFBIG;
+        return std::nullopt;
+      }
+      text.resize(std::min(std::max<std::size_t>(2 * done, 64 * 1024), limit + 1));
+    }
+    const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  text.resize(done);
+  return text;
 }
 
 // Both ends of a pipe.

@@ -58,6 +58,11 @@ struct Machine {
         fs::remove_all(home() / ".mozilla");
   }
   void copy(const char* text) { root.write(fs::relative(appGroup(), root.path()), text); }
+  // Chromium's own record of the extension in the user's profile.
+  void extensionIn(const char* record) const {
+    root.write("home/.config/chromium/Default/Preferences",
+               std::string(R"({"extensions":{"settings":{")") + kChromeId + "\":" + record + "}}}");
+  }
   // The user's home becomes the user's (root wrote it), the rest stays root's.
   void handOver() const {
     fs::permissions(root.path(), fs::perms(0755));
@@ -68,6 +73,7 @@ struct Machine {
   }
   Machine() {
     registerHost(OSTRELA_EXTENSION_PATH);
+    extensionIn(R"({"state":1})");
     root.write("managed/" + std::string(kPolicyFile), kPolicy);
     root.write("managed/com.ostrela.safari-extension.json", kPolicy);  // what OstrelaHost publishes
     fs::permissions(managed(), fs::perms(0755));
@@ -119,6 +125,8 @@ TEST(OstrelaDoctor, ReportsEachBrokenMachineWithItsLine) {
   };
   const std::vector<BrokenMachine> table = {
       {"healthy", [](Machine&) {}, "[ ok ] agent: answers HTTP"},
+      {"extension turned off", [](Machine& m) { m.extensionIn(R"({"disable_reasons":[1]})"); },
+       "[FAIL] extension: Chromium has the Ostrela extension installed but turned off."},
       {"no manifest", [](Machine& m) { m.unregister(); },
        "[FAIL] Chromium: no manifest for com.ostrela.ldap_host"},
       {"host leaves a child holding its pipes",

@@ -52,6 +52,12 @@ class FilePublicationTest : public ::testing::Test {
                                        stores.suiteForWriting(appGroupSuiteName), logger_);
   }
 
+  std::vector<std::string> linesSince(std::size_t count) const {
+    std::vector<std::string> lines = sink_.messages();
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(count));
+    return lines;
+  }
+
   std::string suiteText() const {
     std::ifstream in(kSuiteFile);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -91,7 +97,7 @@ TEST_F(FilePublicationTest, AStoreThatCannotBeReadOrLockedIsLeftUntouched) {
   };
   const Case cases[] = {
       {"\xEF\xBB\xBF{\"agentRelaySecret\": \"s3cret\"}", false,
-       file.string() + ": not a JSON object"},
+       file.string() + ": starts with a UTF-8 byte-order mark"},
       {R"({"agentRelaySecret": "s3cret"})", true,
        lock.string() + ": still locked by another process after 100 ms"},
   };
@@ -103,12 +109,100 @@ TEST_F(FilePublicationTest, AStoreThatCannotBeReadOrLockedIsLeftUntouched) {
     }
     const std::size_t before = sink_.messages().size();
     launch();
-    std::vector<std::string> lines = sink_.messages();
-    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(before));
     EXPECT_EQ(suiteText(), c.contents) << c.reason;
-    EXPECT_THAT(lines,
+    EXPECT_THAT(linesSince(before),
                 ElementsAre("Cannot use the App Group store: " + c.reason, kUnavailableLine));
   }
+}
+
+// A forced file that is there but unusable is no withdrawal of the policy: the copy stays.
+TEST_F(FilePublicationTest, AForcedFileThatCannotBeParsedLeavesThePublishedCopy) {
+  forceInHost(R"({"organizationName": "Org", "machineId": "m-1"})");
+  launch();
+  const std::string published = suiteText();
+  const std::string forced = (temp_.path() / "managed/com.ostrela.safari-extension.json").string();
+  const std::pair<const char*, const char*> cases[] = {
+      {"\xEF\xBB\xBF{\"organizationName\": \"Org\"}", "starts with a UTF-8 byte-order mark"},
+      {R"({"organizationName": "Org",})", "invalid JSON at byte 27: syntax error"},
+      {R"({"organizationName": "\ud800"})", "invalid JSON at byte 28: syntax error"},
+      {R"(["organizationName"])", "not a JSON object"},
+  };
+  for (const auto& [text, why] : cases) {
+    forceInHost(text);
+    const std::size_t before = sink_.messages().size();
+    EXPECT_EQ(launch(), AnyMap{});
+    EXPECT_EQ(suiteText(), published) << text;
+    EXPECT_THAT(
+        linesSince(before),
+        ElementsAre("Cannot read managed preferences " + forced + ": " + why,
+                    "Managed configuration not published: the forced values cannot be "
+                    "read (" +
+                        forced + ": " + why + "), so the App Group " +
+                        std::string(appGroupSuiteName) + " keeps the copy published before"));
+  }
+  // No file is no policy: the keys go.
+  std::filesystem::remove(forced);
+  launch();
+  EXPECT_EQ(suiteText(), "{}");
+}
+
+// A store that its readers would refuse (above 16 MiB) is never written.
+TEST_F(FilePublicationTest, AStoreAboveTheReadersLimitIsNotWritten) {
+  const std::string old = R"({"agentRelaySecret":")" + std::string(1536 * 1024, 's') + R"("})";
+  temp_.write(kSuiteFile, old);
+  forceInHost(R"({"organizationName": ")" + std::string(15 * 1024 * 1024, 'n') + R"("})");
+  launch();
+  EXPECT_EQ(suiteText(), old);
+  ASSERT_EQ(sink_.messages().size(), 2u);
+  EXPECT_THAT(sink_.messages()[0],
+              ::testing::MatchesRegex(".*preferences.json: would be 17301[0-9]+ bytes, above the "
+                                      "readers' limit of 16 MiB; kept as it was"));
+  EXPECT_EQ(sink_.messages()[1], kUnavailableLine);
+}
+
+// Folders made owner-only whatever the umask; no link followed to a store or its folder,
+// nor any mode changed through one; a folder that cannot be made says why.
+TEST_F(FilePublicationTest, StoreFoldersArePrivateAndLinksAreRefused) {
+  forceInHost(R"({"organizationName": "Org"})");
+  const mode_t umask = ::umask(0);
+  launch();
+  ::umask(umask);
+  for (auto folder = kSuiteFile.parent_path(); folder != temp_.path();
+       folder = folder.parent_path()) {
+    struct stat info {};
+    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u) << folder;
+  }
+
+  const std::filesystem::path target = temp_.write("target.json", "{}");
+  std::filesystem::remove(kSuiteFile);
+  std::filesystem::create_symlink(target, kSuiteFile);
+  launch();
+  EXPECT_TRUE(std::filesystem::is_symlink(kSuiteFile));
+  EXPECT_EQ(suiteText(), "{}");
+  EXPECT_EQ(sink_.messages().end()[-2],
+            "Ignored preferences " + kSuiteFile.string() + ": a symbolic link");
+
+  const std::filesystem::path project = temp_.path() / "project";
+  std::filesystem::create_directories(project);
+  ::chmod(project.c_str(), 0755);
+  std::filesystem::remove_all(kSuiteFile.parent_path());
+  std::filesystem::create_directory_symlink(project, kSuiteFile.parent_path());
+  launch();
+  struct stat info {};
+  ASSERT_EQ(::stat(project.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0755u);
+  EXPECT_FALSE(std::filesystem::exists(project / "preferences.json"));
+  EXPECT_EQ(sink_.messages().end()[-2], "Ignored preferences " + kSuiteFile.string() + ": folder " +
+                                            kSuiteFile.parent_path().string() +
+                                            " is a symbolic link");
+
+  std::filesystem::remove_all(directories().configHome);
+  temp_.write(directories().configHome, "a file where the folder should be");
+  launch();
+  EXPECT_EQ(sink_.messages().end()[-2],
+            "Cannot make the App Group folder: " + kSuiteFile.parent_path().string() +
+                ": Not a directory");
 }
 
 // The old file holds as many keys as the new publication, so only the write's own

@@ -69,6 +69,16 @@ if [ "$(id -u)" = 0 ]; then
   ! run "$work/other" --user || check "root refuses another account's home" false
   check "root refuses another account's home" grep -q "belongs to uid 4242" "$work/stderr"
   check "... and writes nothing there" test -z "$(ls -A "$work/other")"
+  mkdir -m 0777 "$work/open" "$work/planted"
+  ! run "$work/open" --user || check "root refuses a home that others can write" false
+  check "root refuses a home that others can write" grep -q "open: it is writable by group" \
+    "$work/stderr"
+  ln -s "$work/elsewhere" "$work/planted/.mozilla"
+  chmod 755 "$work/planted"
+  ! run "$work/planted" --user || check "root refuses a link below the home" false
+  check "root refuses a link below the home" grep -q "planted/.mozilla: it is a symbolic link" \
+    "$work/stderr"
+  check "... and writes nothing through it" test -z "$(ls -A "$work/elsewhere")"
 fi
 
 check "--help prints the usage only" sh -c '"$0" --help | head -1 | grep -q "^usage:" &&

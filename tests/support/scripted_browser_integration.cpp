@@ -14,7 +14,7 @@ void ScriptedBrowserIntegration::getStateOfExtension(
     record(line);
     const std::string state = read("state");
     if (state == "enabled" || state == "disabled") {
-      completion(ExtensionState{state == "enabled"});
+      completion(ExtensionState{state == "enabled", read("description")});
     } else {
       completion(BrowserIntegrationError{"scripted state is '" + state + "'"});
     }

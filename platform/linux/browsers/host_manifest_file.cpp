@@ -16,37 +16,35 @@ std::string describe(int error) {
   return std::error_code(error, std::generic_category()).message();
 }
 
+std::string tooLarge(std::size_t limit) {
+  return "larger than " + std::to_string(limit >> 20) + " MiB";
+}
+
 // Regular and within the cap, judged on what is open (the path may have changed since).
-std::optional<std::string> whyNotSmallRegular(const struct stat& info) {
+std::optional<std::string> whyNotSmallRegular(const struct stat& info, std::size_t limit) {
   if (!S_ISREG(info.st_mode)) return std::string("not a regular file");
-  if (static_cast<std::uintmax_t>(info.st_size) > kMaxBrowserFileSize) {
-    return std::string("larger than 1 MiB");
-  }
+  if (static_cast<std::uintmax_t>(info.st_size) > limit) return tooLarge(limit);
   return std::nullopt;
 }
 
 }  // namespace
 
-SmallFile readSmallRegularFile(const std::filesystem::path& path) {
+SmallFile readSmallRegularFile(const std::filesystem::path& path, std::size_t limit,
+                               bool followLink) {
   const auto failed = [](std::string why) { return SmallFile{std::nullopt, std::move(why)}; };
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return failed(describe(errno));
-  if (auto why = whyNotSmallRegular(info)) return failed(*why);
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (::fstatat(AT_FDCWD, path.c_str(), &info, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+    return failed(describe(errno));
+  }
+  if (auto why = whyNotSmallRegular(info, limit)) return failed(*why);
+  const int noFollow = followLink ? 0 : O_NOFOLLOW;
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | noFollow));
   if (!fd.valid()) return failed(describe(errno));
   if (::fstat(fd.get(), &info) != 0) return failed(describe(errno));
-  if (auto why = whyNotSmallRegular(info)) return failed(*why);
-  std::string text(kMaxBrowserFileSize + 1, '\0');
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::read(fd.get(), text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return failed(describe(errno));
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  if (done > kMaxBrowserFileSize) return failed("larger than 1 MiB");
-  text.resize(done);
+  if (auto why = whyNotSmallRegular(info, limit)) return failed(*why);
+  std::optional<std::string> text =
+      readAll(fd.get(), limit, static_cast<std::size_t>(info.st_size));
+  if (!text) return failed(errno == EFBIG ? tooLarge(limit) : describe(errno));
   return {std::move(text), {}};
 }
 

@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include "platform/linux/browsers/extension_records.h"
+
 namespace ostrela::linux_platform {
 namespace {
 
@@ -38,7 +40,12 @@ void LinuxBrowserIntegration::getStateOfExtension(
     std::string_view identifier, std::function<void(ExtensionStateResult)> completion) {
   worker_.post([this, identifier = std::string(identifier), completion = std::move(completion)] {
     if (identifier != extensionIdentifier_) return completion(unknownExtension(identifier));
-    completion(ExtensionState{findRegisteredBrowser(environment_, hostNames_).has_value()});
+    ExtensionPresence presence = extensionPresence(environment_, hostNames_);
+    if (presence.kind == ExtensionPresence::Kind::cannotTell) {
+      return completion(BrowserIntegrationError{std::move(presence.text)});
+    }
+    completion(
+        ExtensionState{presence.kind == ExtensionPresence::Kind::on, std::move(presence.text)});
   });
 }
 

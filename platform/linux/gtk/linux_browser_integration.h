@@ -1,6 +1,7 @@
 // The browser integration of a Linux desktop: the extension is enabled when a
-// browser installed here has one of its native-messaging hosts registered, and
-// its settings are that browser's page for the extension.
+// browser installed here records it as on in one of its profiles
+// (extension_records.h), and its settings are the page for the extension of the
+// browser that has its native-messaging hosts registered.
 #pragma once
 
 #include <string>

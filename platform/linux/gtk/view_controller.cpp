@@ -86,7 +86,8 @@ void ViewController::webViewDidFinishNavigation(WebKitWebView* webView) {
       kExtensionIdentifier,
       [view = GObjectPtr<WebKitWebView>::retain(webView)](ExtensionStateResult result) mutable {
         const auto* state = std::get_if<ExtensionState>(&result);
-        const std::string script = state != nullptr ? showScript(state->isEnabled) : std::string();
+        const std::string script =
+            state != nullptr ? showScript(state->isEnabled, state->description) : std::string();
         runOnMainContext([view = std::move(view), script] {
           if (!script.empty()) {
             webkit_web_view_evaluate_javascript(view.get(), script.c_str(), -1, nullptr, nullptr,

@@ -73,18 +73,16 @@ std::variant<AnyMap, PreferenceStoreUnavailable> readForUpdate(const PrivateStor
   if (read.refused) return PreferenceStoreUnavailable{file.string() + ": " + *read.refused};
   if (read.openError == ENOENT) return AnyMap{};
   if (read.openError != 0) return unavailable(file, read.openError);
-  struct stat info {};
-  if (::fstatat(folder.fd.get(), kSuiteFileName, &info, 0) != 0) return unavailable(file, errno);
-  if (static_cast<std::uintmax_t>(info.st_size) > kMaxPreferenceFileSize) {
-    return PreferenceStoreUnavailable{file.string() + ": larger than 16 MiB"};
-  }
-  return PreferenceStoreUnavailable{file.string() + ": not a JSON object"};
+  return PreferenceStoreUnavailable{file.string() + ": " + read.malformed.value_or("unreadable")};
 }
 
 }  // namespace
 
-StandardPreferenceDomain::StandardPreferenceDomain(AnyMap forced, AnyMap own)
-    : forced_(std::move(forced)), own_(std::move(own)) {}
+StandardPreferenceDomain::StandardPreferenceDomain(AnyMap forced, AnyMap own,
+                                                   std::optional<std::string> forcedValuesProblem)
+    : forced_(std::move(forced)),
+      own_(std::move(own)),
+      forcedValuesProblem_(std::move(forcedValuesProblem)) {}
 
 std::optional<AnyValue> StandardPreferenceDomain::objectForKey(std::string_view key) const {
   if (forced_.contains(key)) return valueOf(forced_, key);
@@ -162,6 +160,12 @@ std::optional<PreferenceStoreUnavailable> SuitePreferenceStore::applyChanges(
   }
   const std::optional<std::string> text = encodeJson(AnyValue(current));
   if (!text) return PreferenceStoreUnavailable{file_.string() + ": cannot be written as JSON"};
+  // A store its readers would refuse is as good as lost: the one there is kept instead.
+  if (text->size() > kMaxPreferenceFileSize) {
+    return PreferenceStoreUnavailable{file_.string() + ": would be " +
+                                      std::to_string(text->size()) +
+                                      " bytes, above the readers' limit of 16 MiB; kept as it was"};
+  }
   if (const int error = replaceFileAt(folder.fd.get(), kSuiteFileName, *text); error != 0) {
     return unavailable(file_, error);
   }
@@ -226,9 +230,15 @@ std::shared_ptr<ManagedPreferenceDomain> FilePreferenceStores::standardUserDefau
     managed_.logger->log(LogLevel::error, "Ignored managed preferences %{public}s: %{public}s",
                          {managed.c_str(), forced.untrustedReason->c_str()});
   }
+  if (forced.unreadable && managed_.logger != nullptr) {
+    managed_.logger->log(LogLevel::error, "Cannot read managed preferences %{public}s: %{public}s",
+                         {managed.c_str(), forced.unreadable->c_str()});
+  }
   return std::make_shared<StandardPreferenceDomain>(
       std::move(forced.contents).value_or(AnyMap{}),
-      readPrivateStore(ownFile(), false).value_or(AnyMap{}));
+      readPrivateStore(ownFile(), false).value_or(AnyMap{}),
+      forced.unreadable ? std::optional(managed.string() + ": " + *forced.unreadable)
+                        : std::nullopt);
 }
 
 std::shared_ptr<ManagedPreferenceDomain> FilePreferenceStores::suiteForReading(
@@ -243,9 +253,14 @@ std::shared_ptr<ManagedPreferenceDomain> FilePreferenceStores::suiteForReading(
 std::shared_ptr<MutablePreferenceDomain> FilePreferenceStores::suiteForWriting(
     std::string_view suiteName) const {
   const std::filesystem::path folder = suiteFolder(suiteName);
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec) return nullptr;
+  if (const int error = makePrivateFolders(folder); error != 0) {
+    if (managed_.logger != nullptr) {
+      const std::string why = unavailable(folder, error).reason;
+      managed_.logger->log(LogLevel::error, "Cannot make the App Group folder: %{public}s",
+                           {why.c_str()});
+    }
+    return nullptr;
+  }
   std::optional<AnyMap> contents = readPrivateStore(folder / kSuiteFileName, true);
   if (!contents) return nullptr;
   return std::make_shared<SuitePreferenceStore>(folder, std::move(*contents), lockPatience_);

@@ -25,15 +25,18 @@ namespace ostrela::linux_platform {
 // with no value.
 class StandardPreferenceDomain : public ManagedPreferenceDomain {
  public:
-  StandardPreferenceDomain(AnyMap forced, AnyMap own);
+  StandardPreferenceDomain(AnyMap forced, AnyMap own,
+                           std::optional<std::string> forcedValuesProblem = std::nullopt);
 
   std::optional<AnyValue> objectForKey(std::string_view key) const override;
   bool objectIsForcedForKey(std::string_view key) const override;
   AnyMap dictionaryRepresentation() const override;
+  std::optional<std::string> forcedValuesProblem() const override { return forcedValuesProblem_; }
 
  private:
   AnyMap forced_;
   AnyMap own_;
+  std::optional<std::string> forcedValuesProblem_;
 };
 
 // How long a writer waits for another process to release the suite's lock.
@@ -71,8 +74,9 @@ struct ManagedPreferencesSource {
   std::filesystem::path folder = managedPreferencesFolder();
   // False only in tests of the layering, whose folders are temporary ones.
   bool checkOwnership = true;
-  // Gets one error line for each forced file ignored as untrusted, and for each own
-  // or App Group store ignored as another account's (see private_store_folder.h).
+  // Gets one error line for each forced file ignored as untrusted or unreadable, for each
+  // own or App Group store ignored as another account's or as a link (see
+  // private_store_folder.h), and for an App Group folder that cannot be made.
   const Logger* logger = nullptr;
 };
 

@@ -172,8 +172,16 @@ const std::filesystem::path& managedPreferencesFolder() {
 ManagedPreferencesRead readManagedPreferences(const std::filesystem::path& file,
                                               bool checkOwnership) {
   Opening opening = openManagedFile(file, checkOwnership);
-  if (!opening.fd.valid()) return {std::nullopt, std::move(opening.untrusted)};
-  return {readPreferenceDescriptor(opening.fd.get(), opening.info), std::nullopt};
+  if (!opening.fd.valid()) {
+    std::optional<std::string> unreadable;
+    if (!opening.untrusted && opening.error != ENOENT) {
+      unreadable = std::error_code(opening.error, std::generic_category()).message();
+    }
+    return {std::nullopt, std::move(opening.untrusted), std::move(unreadable)};
+  }
+  std::variant<AnyMap, std::string> read = readPreferenceDescriptor(opening.fd.get(), opening.info);
+  if (auto* why = std::get_if<std::string>(&read)) return {std::nullopt, std::nullopt, *why};
+  return {std::get<AnyMap>(std::move(read)), std::nullopt, std::nullopt};
 }
 
 std::optional<std::string> whyManagedFileIsUntrusted(const std::filesystem::path& file) {

@@ -22,6 +22,9 @@ struct ManagedPreferencesRead {
   std::optional<AnyMap> contents;
   // Set when the file is there but may not be trusted.
   std::optional<std::string> untrustedReason;
+  // Set when the file is there, trusted, but cannot be opened, read or parsed
+  // ("Permission denied", "invalid JSON at byte 12: syntax error", "not a JSON object").
+  std::optional<std::string> unreadable;
 };
 
 // Reads a forced-preferences file, found by descriptor from "/": every folder

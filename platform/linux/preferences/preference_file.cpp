@@ -6,30 +6,40 @@
 
 #include <cerrno>
 #include <string>
+#include <system_error>
 
 #include "core/json.h"
 #include "platform/linux/file_descriptor.h"
 
 namespace ostrela::linux_platform {
+namespace {
 
-std::optional<AnyMap> readPreferenceDescriptor(int fd, const struct stat& info) {
-  if (!S_ISREG(info.st_mode) ||
-      static_cast<std::uintmax_t>(info.st_size) > kMaxPreferenceFileSize) {
-    return std::nullopt;
-  }
-  // Files are replaced by renaming, never written in place: the size read here is final.
-  std::string text(static_cast<std::size_t>(info.st_size), '\0');
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  text.resize(done);
-  std::optional<AnyValue> value = decodeJson(text);
-  if (!value || !value->isMap()) return std::nullopt;
+PreferenceFileRead openFailed(int error) {
+  PreferenceFileRead read;
+  read.openError = error;
+  return read;
+}
+
+}  // namespace
+
+PreferenceFileRead refusedRead(std::string why) {
+  PreferenceFileRead read;
+  read.refused = std::move(why);
+  return read;
+}
+
+std::variant<AnyMap, std::string> readPreferenceDescriptor(int fd, const struct stat& info) {
+  if (!S_ISREG(info.st_mode)) return std::string("not a regular file");
+  constexpr const char* kTooLarge = "larger than 16 MiB";
+  if (static_cast<std::uintmax_t>(info.st_size) > kMaxPreferenceFileSize) return kTooLarge;
+  // Files are replaced by renaming, never written in place: the size is final.
+  const std::optional<std::string> text =
+      readAll(fd, kMaxPreferenceFileSize, static_cast<std::size_t>(info.st_size));
+  if (!text)
+    return errno == EFBIG ? kTooLarge : std::error_code(errno, std::generic_category()).message();
+  std::optional<AnyValue> value = decodeJson(*text);
+  if (!value) return whyJsonIsRefused(*text).value_or("not JSON");
+  if (!value->isMap()) return std::string("not a JSON object");
   return std::move(*value->asMap());
 }
 
@@ -38,17 +48,24 @@ PreferenceFileRead readPreferenceFileAt(int folder, const char* name,
   // A FIFO, device or folder counts as absent. It is never opened: opening a
   // FIFO waits for a writer, and opening a device may act on it.
   struct stat info {};
-  if (::fstatat(folder, name, &info, 0) != 0) return {std::nullopt, errno, std::nullopt};
-  if (!S_ISREG(info.st_mode)) return {std::nullopt, ENOENT, std::nullopt};
+  if (::fstatat(folder, name, &info, 0) != 0) return openFailed(errno);
+  if (!S_ISREG(info.st_mode)) return openFailed(ENOENT);
   // Non-blocking all the same, should the path be replaced by a FIFO meanwhile.
   FileDescriptor fd(::openat(folder, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (fd.get() < 0) return {std::nullopt, errno, std::nullopt};
+  if (fd.get() < 0) return openFailed(errno);
   // The status that counts is that of the opened file.
-  if (::fstat(fd.get(), &info) != 0) return {std::nullopt, errno, std::nullopt};
+  if (::fstat(fd.get(), &info) != 0) return openFailed(errno);
   if (check) {
-    if (std::optional<std::string> why = check(info)) return {std::nullopt, 0, std::move(why)};
+    if (std::optional<std::string> why = check(info)) return refusedRead(std::move(*why));
   }
-  return {readPreferenceDescriptor(fd.get(), info), 0, std::nullopt};
+  std::variant<AnyMap, std::string> read = readPreferenceDescriptor(fd.get(), info);
+  PreferenceFileRead result;
+  if (auto* why = std::get_if<std::string>(&read)) {
+    result.malformed = std::move(*why);
+  } else {
+    result.contents = std::get<AnyMap>(std::move(read));
+  }
+  return result;
 }
 
 std::optional<AnyMap> readPreferenceFile(const std::filesystem::path& path) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "core/any_value.h"
 
@@ -16,9 +17,10 @@ namespace ostrela::linux_platform {
 inline constexpr std::uintmax_t kMaxPreferenceFileSize = 16 * 1024 * 1024;
 
 // The members of the JSON object in the opened file `fd`, whose status the
-// caller has taken (`info`, from fstat); nothing when it is not a regular file,
-// too large, unreadable or not a JSON object.
-std::optional<AnyMap> readPreferenceDescriptor(int fd, const struct stat& info);
+// caller has taken (`info`, from fstat), or why there are none: "not a regular
+// file", "larger than 16 MiB", the error of the read, or what is wrong with the
+// JSON ("not a JSON object", "invalid JSON at byte 12: syntax error").
+std::variant<AnyMap, std::string> readPreferenceDescriptor(int fd, const struct stat& info);
 
 // The file's members, or nothing when it is missing, unreadable, too large or
 // not a JSON object. Callers treat nothing as an empty store.
@@ -31,7 +33,12 @@ struct PreferenceFileRead {
   int openError = 0;
   // Why the opened file was refused by the caller's check.
   std::optional<std::string> refused;
+  // Why the opened file's contents could not be read or used (readPreferenceDescriptor).
+  std::optional<std::string> malformed;
 };
+// A read refused for `why`.
+PreferenceFileRead refusedRead(std::string why);
+
 // Looks at an opened file's status; says why it may not be used, or nothing.
 using OpenedFileCheck = std::function<std::optional<std::string>(const struct stat&)>;
 

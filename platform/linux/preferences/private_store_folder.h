@@ -21,16 +21,23 @@ struct PrivateStoreFolder {
   // errno when it could not be opened (ENOENT: not made yet).
   int error = 0;
   // Why it may not be used: "folder /x belongs to another account", "folder /x is
-  // writable by group or others", "folder /x cannot be made owner-only: <reason>".
+  // writable by group or others", "folder /x cannot be made owner-only: <reason>",
+  // "folder /x is a symbolic link".
   std::optional<std::string> untrusted;
 };
 
-// Opens `folder` and checks it. With `makePrivate`, a folder of the process's own
-// account is first made owner-only, as a writer does with the folder it made.
+// Opens `folder`, never through a link, and checks it. With `makePrivate`, a folder of
+// the process's own account is first made owner-only, as a writer does with the folder
+// it made.
 PrivateStoreFolder openPrivateStoreFolder(const std::filesystem::path& folder, bool makePrivate);
 
-// Reads `name` in a checked folder, refusing a file that belongs to another account
-// ("owned by another account") or that group or others can write.
+// Makes `folder` and the folders above it that are missing, each owner-only whatever
+// the umask. Returns 0, or the errno of the step that failed.
+int makePrivateFolders(const std::filesystem::path& folder);
+
+// Reads `name` in a checked folder, refusing a link ("a symbolic link": replacing it
+// would leave its target stale), a file that belongs to another account ("owned by
+// another account") or that group or others can write.
 PreferenceFileRead readPrivateStoreFile(const PrivateStoreFolder& folder, const char* name);
 
 }  // namespace ostrela::linux_platform

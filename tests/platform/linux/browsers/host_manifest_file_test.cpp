@@ -1,13 +1,11 @@
-// Manifest files that are not files: each is refused at once with its reason,
-// never opened in a way that blocks or reads without end.
+// Manifest files that are not files: each is refused with its reason, never
+// opened in a way that blocks or reads without end (a hang here is the fault).
 #include "platform/linux/browsers/host_manifest_file.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <chrono>
 
 #include "tests/support/temporary_directory.h"
 
@@ -37,14 +35,12 @@ TEST(HostManifestFile, WhatIsNotASmallRegularFileIsNotAUsableManifest) {
                R"({"name":"com.ostrela.ldap_host","type":"stdio","path":"/bin/true",)"
                R"("allowed_origins":["chrome-extension://abcdefghijklmnopabcdefghijklmnop/"]})");
 
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(outcome(path("fifo")), "not a usable manifest: not a regular file");
   EXPECT_EQ(outcome(path("zero")), "not a usable manifest: not a regular file");
   EXPECT_EQ(outcome(path("sparse")), "not a usable manifest: larger than 1 MiB");
   EXPECT_EQ(outcome(path("dangling")), "not a usable manifest: No such file or directory");
   EXPECT_EQ(outcome(path("missing")), "absent");
   EXPECT_EQ(outcome(path("usable")), "usable");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
 }
 
 }  // namespace

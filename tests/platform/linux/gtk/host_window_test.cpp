@@ -230,8 +230,12 @@ TEST_F(HostWindowTest, PublishesAtLaunchShowsTheStateAfterEachLoadAndQuitsOnceTh
                         "return icon.complete && icon.naturalWidth > 0"),
               "true");
     setBrowser("state", "disabled");
+    setBrowser("description", "Firefox has it off.");
     webkit_web_view_reload(webView);
     ASSERT_TRUE(iterateUntil([&] { return shows(webView, "The Ostrela extension is off"); }));
+    EXPECT_EQ(
+        pageValue(webView, "return document.getElementById('status-detail').textContent"),
+        "Firefox has it off. Your browser cannot use Ostrela until you turn its extension on.");
     // Fifty messages and three clicks at once: the settings are shown once, and the
     // application quits.
     pageValue(webView,
