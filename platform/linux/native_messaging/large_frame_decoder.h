@@ -16,9 +16,9 @@
 
 namespace ostrela::linux_platform {
 
-// Frames from this size on go to the LargeFrameDecoder. A frame of the costliest
-// shape (an array of zeros) takes about 70 ns a byte to decode, so one just
-// below it holds up the frames behind it for some 20 ms at most.
+// Frames from this size on go to the LargeFrameDecoder. The costliest shapes
+// decode at 9 to 17 ms a MiB (1 MiB frames, docs/benchmarks.md), so a frame
+// just below it holds up the frames behind it for a few milliseconds.
 inline constexpr std::size_t kLargeFrameBytes = 256 * 1024;
 
 class LargeFrameDecoder {
