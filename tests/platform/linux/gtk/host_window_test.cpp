@@ -208,8 +208,9 @@ TEST_F(HostWindowTest, PublishesAtLaunchShowsTheStateAfterEachLoadAndQuitsWhenCl
     ASSERT_TRUE(waitForCalls(2));
     ASSERT_TRUE(iterateUntil([&] { return pageState(webView).starts_with("disabled"); }));
     EXPECT_EQ(pageState(webView), "disabled | The Ostrela extension is off");
-    EXPECT_EQ(pageValue(webView, "return document.getElementById('status-detail').textContent"),
-              "Firefox has it off. Your browser cannot use Ostrela until you turn its extension on.");
+    EXPECT_EQ(
+        pageValue(webView, "return document.getElementById('status-detail').textContent"),
+        "Firefox has it off. Your browser cannot use Ostrela until you turn its extension on.");
     gtk_window_close(firstToplevel());
   });
   EXPECT_EQ(status, 0);
