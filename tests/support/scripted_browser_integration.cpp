@@ -42,9 +42,9 @@ void ScriptedBrowserIntegration::record(const std::string& line) const {
 // The file's first word, or "" when it cannot be read.
 std::string ScriptedBrowserIntegration::read(const char* name) const {
   std::ifstream in(folder_ / name);
-  std::string word;
-  in >> word;
-  return word;
+  std::string line;
+  std::getline(in, line);
+  return line;
 }
 
 }  // namespace ostrela
