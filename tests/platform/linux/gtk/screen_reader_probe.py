@@ -3,8 +3,7 @@
 #   screen_reader_probe.py <pid> show            prints its named, focusable or focused nodes as
 #                                                "role | name | description[ | focused]"
 #   screen_reader_probe.py <pid> press <name>    does the action of its push button <name>
-import sys
-import time
+import sys, time
 
 import gi
 
