@@ -4,7 +4,8 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer build, and the ThreadSanitizer
 # build of the concurrency tests, and a bounded libFuzzer run of every fuzz
 # target; the Debian packages, built the standard way, installed by the
-# Ansible role, tested, removed and rebuilt with reprotest's variations. Also checks the formatting.
+# Ansible role, tested, removed and rebuilt with reprotest's variations. Also
+# checks the formatting.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
