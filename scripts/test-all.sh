@@ -3,8 +3,9 @@
 # build with warnings as errors (unit, process, browser and window tests), the
 # AddressSanitizer + UndefinedBehaviorSanitizer build, and the ThreadSanitizer
 # build of the concurrency tests, and a bounded libFuzzer run of every fuzz
-# target; the Debian packages, built the standard way, installed, tested,
-# purged and rebuilt with reprotest's variations. Also checks the formatting.
+# target; the Debian packages, built the standard way, installed by the
+# Ansible role, tested, removed and rebuilt with reprotest's variations. Also
+# checks the formatting.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
@@ -30,7 +31,7 @@ cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 ctest --preset tsan -j2 --repeat until-fail:3
 
-stage "Debian packages: standard build with tests, lintian, install, doctor and browser tests on the installed host, purge, reproducibility"
+stage "Debian packages: standard build with tests, lintian, the Ansible role (install, idempotence, doctor report), browser tests on the installed host, removal, reproducibility"
 scripts/test-packages.sh
 
 stage "fuzzing: libFuzzer with clang, ASan and UBSan, a bounded run per target"
