@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 
 #include <cstdlib>
 #include <tuple>
+#include <vector>
 
 #include "platform/linux/file_descriptor.h"
 #include "platform/linux/passwd_file.h"
@@ -23,17 +25,59 @@ using namespace linux_platform;
 
 constexpr uid_t kNobody = 65534;
 
-// Both ways of finding the account that listens on `port` name `expected`.
-void expectListenerAccount(std::uint16_t port, uid_t expected) {
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+FileDescriptor connectedTo(std::uint16_t port) {
+  FileDescriptor probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const sockaddr_in address = loopbackAddress(port);
-  ASSERT_EQ(::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  const auto local = localEndpoint(probe);
-  const auto remote = peerEndpoint(probe);
-  ASSERT_TRUE(local && remote);
-  EXPECT_EQ(listenerAccount(*local, *remote), expected);
-  EXPECT_EQ(listenerAccountFromProc(*local, *remote), expected);
-  ::close(probe);
+  EXPECT_EQ(::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  return probe;
+}
+
+// What the two ways (socket diagnostics, /proc/net/tcp) say of a connection.
+std::vector<ListenerAccounts> bothWays(const FileDescriptor& probe) {
+  const auto local = localEndpoint(probe.get());
+  const auto remote = peerEndpoint(probe.get());
+  if (!local || !remote) return {};
+  return {listenerAccounts(*local, *remote), listenerAccountsFromProc(*local, *remote)};
+}
+
+// Both ways of finding the accounts behind a connection to `port` name `expected`.
+void expectListenerAccount(std::uint16_t port, uid_t expected) {
+  const FileDescriptor probe = connectedTo(port);
+  for (const ListenerAccounts& accounts : bothWays(probe)) {
+    EXPECT_EQ(accounts.listener, expected);
+    // Older kernels report a connection that is not accepted yet as root's.
+    EXPECT_TRUE(accounts.connection == expected || accounts.connection == 0u);
+  }
+  EXPECT_EQ(listeningAccount(*peerEndpoint(probe.get())), expected);
+}
+
+std::string forgedAnswer() {
+  const std::string body = R"({"ok":true,"token":"FORGED"})";
+  return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A listener of a trusted account that answers before it is asked. The first
+// time it closes at once: what is left of its socket is no process's, though
+// the kernel reports it as root's. The second time it stays. Neither is
+// taken for the agent, and nothing is sent to it.
+TEST(AgentListener, AListenerThatAnswersBeforeItIsAskedIsRefused) {
+  ForkedListener early(::geteuid(), 2, 0, forgedAnswer());
+  ASSERT_NE(early.port(), 0);
+  const FileDescriptor closed = connectedTo(early.port());
+  char buffer[256];
+  while (::recv(closed.get(), buffer, sizeof buffer, 0) > 0) {
+  }
+  for (const ListenerAccounts& accounts : bothWays(closed)) {
+    EXPECT_EQ(accounts.connection, std::nullopt);
+  }
+  EXPECT_EQ(whyAgentListenerIsRefused(closed.get()), "the agent's account could not be verified");
+
+  const FileDescriptor stays = connectedTo(early.port());
+  pollfd answered{stays.get(), POLLIN, 0};
+  ASSERT_EQ(::poll(&answered, 1, 10'000), 1);
+  EXPECT_EQ(whyAgentListenerIsRefused(stays.get()),
+            "the listener answered before the request was sent");
 }
 
 // An agent of the test's own account is talked to in every loopback test.
@@ -50,6 +94,26 @@ TEST(ListenerAccount, AnAgentOfAnotherAccountReceivesNothing) {
                                   std::to_string(agent.port()) +
                                   ": the listening process belongs to another user");
   EXPECT_TRUE(agent.receivedNothing());  // not even the request line
+}
+
+// Another account's listener that answers at once, and closes every other
+// time: its answer is never taken, the secret never sent, however the
+// listener's steps and the relay's checks fall in time.
+TEST(ListenerAccount, AnotherAccountsListenerThatAnswersAtOnceIsNeverTaken) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a listener as another account";
+  constexpr int kConnections = 100;
+  ForkedListener forger(kNobody, kConnections, 0, forgedAnswer());
+  ASSERT_NE(forger.port(), 0);
+  RelayPreferences preferences;
+  preferences.writeSecret(AnyValue("agent-secret"));
+  const auto relay = preferences.relayFor(forger.port());
+  for (int i = 0; i < kConnections; ++i) {
+    const NativeReply reply =
+        sendAndWait(preferences.pool(), *relay, relayRequest("getToken", AnyValue(i)));
+    ASSERT_FALSE(reply.fromAgent) << i << ": " << errorText(reply);
+    EXPECT_EQ(errorText(reply).find("FORGED"), std::string::npos) << errorText(reply);
+  }
+  EXPECT_TRUE(forger.receivedNothing());
 }
 
 // The account file is read directly: by uid for the home folder when $HOME is
