@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/socket.h>
+#include <algorithm>
 #include <atomic>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
@@ -70,6 +71,7 @@ struct TestAgent::Impl {
   std::function<AgentAnswer(const RecordedRequest&)> choose;
   std::vector<RecordedRequest> records;
   bool keep = true;
+  bool onHead = false;
   std::size_t requestCount = 0;
   std::atomic<std::size_t> connections{0};
 
@@ -88,30 +90,37 @@ struct TestAgent::Impl {
       if (ec == asio::error::operation_aborted || !acceptor.is_open()) co_return;
       if (ec) continue;
       ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
-      connections.fetch_add(1);
-      asio::co_spawn(io, serve(std::move(socket)), asio::detached);
+      const std::size_t number = connections.fetch_add(1) + 1;
+      asio::co_spawn(io, serve(std::move(socket), number), asio::detached);
     }
   }
 
-  asio::awaitable<void> serve(tcp::socket socket) {
+  asio::awaitable<void> serve(tcp::socket socket, std::size_t connection) {
+    bool headOnly = false;
+    {
+      std::lock_guard lock(mutex);
+      headOnly = onHead;
+    }
     boost::beast::flat_buffer buffer;
-    for (;;) {
-      std::optional<RecordedRequest> request = co_await readRequest(socket, buffer);
+    for (std::size_t onConnection = 1;; ++onConnection) {
+      std::optional<RecordedRequest> request = co_await readRequest(socket, buffer, headOnly);
       if (!request) co_return;
+      request->connection = connection;
+      request->onConnection = onConnection;
       if (!co_await perform(socket, record(std::move(*request)))) co_return;
     }
   }
 
-  // Parses one request, keeping every byte the parser took.
+  // Parses one request (or only its head), keeping every byte the parser took.
   static asio::awaitable<std::optional<RecordedRequest>> readRequest(
-      tcp::socket& socket, boost::beast::flat_buffer& buffer) {
+      tcp::socket& socket, boost::beast::flat_buffer& buffer, bool headOnly) {
     http::request_parser<http::string_body> parser;
-    parser.eager(true);
+    parser.eager(!headOnly);
     parser.header_limit(1024 * 1024);
     parser.body_limit(256 * 1024 * 1024);
     RecordedRequest request;
     bool needMore = buffer.size() == 0;
-    while (!parser.is_done()) {
+    while (headOnly ? !parser.is_header_done() : !parser.is_done()) {
       if (needMore) {
         auto [ec, n] = co_await socket.async_read_some(buffer.prepare(65536), kNoThrow);
         if (ec) co_return std::nullopt;
@@ -194,7 +203,17 @@ struct TestAgent::Impl {
         }
       }
     }
-    co_return answer.contentLength && !answer.closeAfterBodyBytes;
+    if (answer.halfClose) {
+      error_code ignored;
+      socket.shutdown(tcp::socket::shutdown_send, ignored);
+      timer.expires_at(asio::steady_timer::time_point::max());
+      co_await timer.async_wait(kNoThrow);
+      co_return false;
+    }
+    const bool saysClose = std::any_of(answer.headers.begin(), answer.headers.end(), [](auto& h) {
+      return ::strcasecmp(h.first.c_str(), "Connection") == 0 && h.second == "close";
+    });
+    co_return answer.contentLength && !answer.closeAfterBodyBytes && !saysClose;
   }
 };
 
@@ -229,6 +248,11 @@ void TestAgent::answer(AgentAnswer answer) {
 void TestAgent::answer(std::function<AgentAnswer(const RecordedRequest&)> choose) {
   std::lock_guard lock(impl_->mutex);
   impl_->choose = std::move(choose);
+}
+
+void TestAgent::answerOnHead(bool onHead) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->onHead = onHead;
 }
 
 void TestAgent::keepRecords(bool keep) {

@@ -24,6 +24,9 @@ struct RecordedRequest {
   std::string body;
   // Every byte of the request, head and body, as it arrived.
   std::string raw;
+  // The connection it came on (1 for the first accepted), and its place there (1 for the first).
+  std::size_t connection = 0;
+  std::size_t onConnection = 0;
 
   // The value of the first header called `name` (any case), or nullptr.
   const std::string* header(std::string_view name) const;
@@ -51,8 +54,12 @@ struct AgentAnswer {
   // Closes the connection after this many bytes of the body, although
   // "Content-Length" announced the whole body.
   std::optional<std::size_t> closeAfterBodyBytes;
-  // False: no "Content-Length"; the body ends when the agent closes.
+  // False: no "Content-Length"; the body ends when the agent closes. The
+  // agent also closes after an answer with "Connection: close" in `headers`.
   bool contentLength = true;
+  // Once the answer is out, the agent shuts down its sending side and holds
+  // the connection, reading nothing more, until the agent is destroyed.
+  bool halfClose = false;
 
   // Status `status` with a JSON body and "Content-Type: application/json".
   static AgentAnswer json(int status, std::string body);
@@ -78,6 +85,10 @@ class TestAgent {
   void answer(AgentAnswer answer);
   // Chooses each request's answer. Runs on the agent's thread.
   void answer(std::function<AgentAnswer(const RecordedRequest&)> choose);
+
+  // On: each request is answered once its head has arrived, and its body is
+  // never read (the record has none). Off by default.
+  void answerOnHead(bool onHead);
 
   // Off: requests are only counted (for long benchmark runs).
   void keepRecords(bool keep);
