@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "extension/relay/agent_url.h"
@@ -171,9 +172,9 @@ TEST(OstrelaDoctor, ReportsEachBrokenMachineWithItsLine) {
     row.breakIt(machine);
     std::unique_ptr<testing::TestAgent> agent;
     std::unique_ptr<testing::ForkedListener> otherAccount;
-    std::unique_ptr<testing::FullListener> stuck;
+    std::optional<testing::FullListener> stuck;
     if (row.agent == kTestAgent) agent = std::make_unique<testing::TestAgent>(kAgentPort);
-    if (row.agent == kFullQueue) stuck = std::make_unique<testing::FullListener>(kAgentPort);
+    if (row.agent == kFullQueue) stuck = testing::fullListener(kAgentPort);
     if (row.agent >= 0)
       otherAccount = std::make_unique<testing::ForkedListener>(row.agent, 1, kAgentPort);
     const DoctorRun run = runDoctor(machine);

@@ -63,22 +63,20 @@ int loopbackListener(int backlog, std::uint16_t& port) {
   return fd;
 }
 
-FullListener::FullListener(std::uint16_t port) : port_(port) {
+FullListener fullListener(std::uint16_t port) {
   // A backlog of 0 holds one connection; the listener turns readable once it is queued.
-  listener_ = loopbackListener(0, port_);
-  queued_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in address = loopbackAddress(port_);
-  pollfd queue{listener_, POLLIN, 0};
-  if (listener_ < 0 ||
-      ::connect(queued_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+  FullListener full{
+      linux_platform::FileDescriptor(loopbackListener(0, port)),
+      linux_platform::FileDescriptor(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)), port};
+  const sockaddr_in address = loopbackAddress(port);
+  pollfd queue{full.listener.get(), POLLIN, 0};
+  if (!full.listener.valid() ||
+      ::connect(full.queued.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+          0 ||
       ::poll(&queue, 1, 10'000) != 1) {
-    throw std::runtime_error("cannot fill a listen queue on port " + std::to_string(port_));
+    throw std::runtime_error("cannot fill a listen queue on port " + std::to_string(port));
   }
-}
-
-FullListener::~FullListener() {
-  ::close(queued_);
-  ::close(listener_);
+  return full;
 }
 
 ForkedListener::ForkedListener(uid_t account, int connections, std::uint16_t port,

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/linux/file_descriptor.h"
+
 namespace ostrela::testing {
 
 // The address of `port` on 127.0.0.1.
@@ -19,21 +21,13 @@ sockaddr_in loopbackAddress(std::uint16_t port);
 int loopbackListener(int backlog, std::uint16_t& port);
 
 // A listener on 127.0.0.1 that accepts nothing, with its queue full: the
-// kernel drops new connection attempts unanswered. Ready once made.
-class FullListener {
- public:
-  explicit FullListener(std::uint16_t port = 0);
-  ~FullListener();
-  FullListener(const FullListener&) = delete;
-  FullListener& operator=(const FullListener&) = delete;
-
-  std::uint16_t port() const { return port_; }
-
- private:
-  std::uint16_t port_ = 0;
-  int listener_ = -1;
-  int queued_ = -1;
+// kernel drops new connection attempts unanswered. Ready when made; throws
+// when it cannot be.
+struct FullListener {
+  linux_platform::FileDescriptor listener, queued;
+  std::uint16_t port = 0;
 };
+FullListener fullListener(std::uint16_t port = 0);
 
 // A forked listener that runs as `account` and accepts `connections`
 // connections one after the other (as that account: an accepted socket

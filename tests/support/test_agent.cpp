@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/socket.h>
-#include <algorithm>
 #include <atomic>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
@@ -71,7 +70,7 @@ struct TestAgent::Impl {
   std::function<AgentAnswer(const RecordedRequest&)> choose;
   std::vector<RecordedRequest> records;
   bool keep = true;
-  bool onHead = false;
+  std::atomic<bool> onHead{false};
   std::size_t requestCount = 0;
   std::atomic<std::size_t> connections{0};
 
@@ -90,22 +89,17 @@ struct TestAgent::Impl {
       if (ec == asio::error::operation_aborted || !acceptor.is_open()) co_return;
       if (ec) continue;
       ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
-      const std::size_t number = connections.fetch_add(1) + 1;
-      asio::co_spawn(io, serve(std::move(socket), number), asio::detached);
+      connections.fetch_add(1);
+      asio::co_spawn(io, serve(std::move(socket)), asio::detached);
     }
   }
 
-  asio::awaitable<void> serve(tcp::socket socket, std::size_t connection) {
-    bool headOnly = false;
-    {
-      std::lock_guard lock(mutex);
-      headOnly = onHead;
-    }
+  asio::awaitable<void> serve(tcp::socket socket) {
+    const bool headOnly = onHead.load();
     boost::beast::flat_buffer buffer;
     for (std::size_t onConnection = 1;; ++onConnection) {
       std::optional<RecordedRequest> request = co_await readRequest(socket, buffer, headOnly);
       if (!request) co_return;
-      request->connection = connection;
       request->onConnection = onConnection;
       if (!co_await perform(socket, record(std::move(*request)))) co_return;
     }
@@ -210,10 +204,7 @@ struct TestAgent::Impl {
       co_await timer.async_wait(kNoThrow);
       co_return false;
     }
-    const bool saysClose = std::any_of(answer.headers.begin(), answer.headers.end(), [](auto& h) {
-      return ::strcasecmp(h.first.c_str(), "Connection") == 0 && h.second == "close";
-    });
-    co_return answer.contentLength && !answer.closeAfterBodyBytes && !saysClose;
+    co_return answer.contentLength && !answer.closeAfterBodyBytes;
   }
 };
 
@@ -251,8 +242,7 @@ void TestAgent::answer(std::function<AgentAnswer(const RecordedRequest&)> choose
 }
 
 void TestAgent::answerOnHead(bool onHead) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->onHead = onHead;
+  impl_->onHead.store(onHead);
 }
 
 void TestAgent::keepRecords(bool keep) {

@@ -24,8 +24,7 @@ struct RecordedRequest {
   std::string body;
   // Every byte of the request, head and body, as it arrived.
   std::string raw;
-  // The connection it came on (1 for the first accepted), and its place there (1 for the first).
-  std::size_t connection = 0;
+  // Its place on its connection: 1 for the first.
   std::size_t onConnection = 0;
 
   // The value of the first header called `name` (any case), or nullptr.
@@ -54,8 +53,7 @@ struct AgentAnswer {
   // Closes the connection after this many bytes of the body, although
   // "Content-Length" announced the whole body.
   std::optional<std::size_t> closeAfterBodyBytes;
-  // False: no "Content-Length"; the body ends when the agent closes. The
-  // agent also closes after an answer with "Connection: close" in `headers`.
+  // False: no "Content-Length"; the body ends when the agent closes.
   bool contentLength = true;
   // Once the answer is out, the agent shuts down its sending side and holds
   // the connection, reading nothing more, until the agent is destroyed.

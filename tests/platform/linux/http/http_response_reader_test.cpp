@@ -72,7 +72,6 @@ TEST(HttpResponseReader, ForeignAndBrokenAnswers) {
        "failure: the answer's body is malformed (bad chunk)"},
       // Bytes past a complete answer make its connection unusable, not the answer.
       {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}junk", "HTTP 200 body={}"},
-      // A coding the relay does not undo would leave a compressed body to read as JSON.
       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n",
        "failure: the answer's body is malformed (a transfer coding other than chunked)"},
       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\n{}",
