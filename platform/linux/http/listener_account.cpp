@@ -151,11 +151,19 @@ struct ProcTable {
   std::string listenerExact, listenerAny;         // where a listener may be bound
 };
 
-// A listener bound to the exact address wins over one bound to any, and a
-// socket of the connection's own family over a dual-stack one, as the kernel
-// chooses for an arriving connection.
-void readProcTable(const ProcTable& table, int familyScore, ListenerAccounts& accounts,
-                   int& bestListener) {
+// What the tables have told so far. A listener bound to the exact address
+// wins over one bound to any, and a socket of the connection's own family over
+// a dual-stack one, as the kernel chooses for an arriving connection.
+struct ProcSearch {
+  ListenerAccounts accounts;
+  int bestListener = -1;
+  bool connectionSeen = false;
+};
+constexpr int kBestListener = 3;  // the exact address, in the connection's own family
+
+// Reads `table` until nothing better can come (the listening sockets come
+// first in it; the tables grow with every connection in TIME_WAIT). True then.
+bool readProcTable(const ProcTable& table, int familyScore, ProcSearch& search) {
   std::ifstream file(table.path);
   std::string line;
   std::getline(file, line);  // the heading
@@ -169,17 +177,23 @@ void readProcTable(const ProcTable& table, int familyScore, ListenerAccounts& ac
       continue;
     }
     if (localField == table.connectionLocal && remoteField == table.connectionRemote) {
-      if (isLive(static_cast<int>(state))) accounts.connection = static_cast<uid_t>(uid);
-    } else if (state == TCP_LISTEN && !table.listenerExact.empty()) {
+      search.connectionSeen = true;
+      if (isLive(static_cast<int>(state))) search.accounts.connection = static_cast<uid_t>(uid);
+    } else if (state == TCP_LISTEN) {
       const int score = localField == table.listenerExact ? 2 + familyScore
                         : localField == table.listenerAny ? familyScore
                                                           : -1;
-      if (score > bestListener) {
-        bestListener = score;
-        accounts.listener = static_cast<uid_t>(uid);
+      if (score > search.bestListener) {
+        search.bestListener = score;
+        search.accounts.listener = static_cast<uid_t>(uid);
       }
     }
+    if ((search.connectionSeen || table.connectionRemote.empty()) &&
+        search.bestListener == kBestListener) {
+      return true;
+    }
   }
+  return false;
 }
 
 std::optional<uid_t> serviceAccount() {
@@ -221,8 +235,7 @@ ListenerAccounts listenerAccounts(const TcpEndpoint& local, const TcpEndpoint& r
 }
 
 ListenerAccounts listenerAccountsFromProc(const TcpEndpoint& local, const TcpEndpoint& remote) {
-  ListenerAccounts accounts;
-  int bestListener = -1;
+  ProcSearch search;
   // The peer's side: its local address is our peer's, its remote address ours.
   // A port-0 `local` asks for the listener only.
   const bool v4 = remote.family == AF_INET;
@@ -231,15 +244,14 @@ ListenerAccounts listenerAccountsFromProc(const TcpEndpoint& local, const TcpEnd
                       local.port == 0 ? none : procAddress(local, false),
                       procAddress(remote, false),
                       procAddress(anyAddress(remote, remote.family), false)};
-  readProcTable(own, 1, accounts, bestListener);
-  if (v4) {
+  if (!readProcTable(own, 1, search) && v4) {
     const ProcTable dualStack{"/proc/net/tcp6", procAddress(remote, true),
                               local.port == 0 ? none : procAddress(local, true),
                               procAddress(remote, true),
                               procAddress(anyAddress(remote, AF_INET6), false)};
-    readProcTable(dualStack, 0, accounts, bestListener);
+    readProcTable(dualStack, 0, search);
   }
-  return accounts;
+  return search.accounts;
 }
 
 std::optional<uid_t> listeningAccount(const TcpEndpoint& address) {
