@@ -19,6 +19,12 @@ void checkAgent(const AgentFacts& facts, DoctorReport& report) {
                "secret to another account's listener");
     return;
   }
+  if (!facts.accepting) {
+    report.add(kArea, CheckState::failed,
+               address + " listens (account " + facts.owner + ") but accepts no connection",
+               "restart the Ostrela agent; it may be stuck or overloaded");
+    return;
+  }
   report.add(kArea, CheckState::passed, address + " listens, account " + facts.owner);
   if (facts.httpProblem) {
     report.add(kArea, CheckState::failed, "no HTTP answer: " + *facts.httpProblem,

@@ -10,6 +10,7 @@ namespace ostrela::doctor {
 
 struct AgentFacts {
   bool listening = false;
+  bool accepting = true;                    // false: its queue is full, or it never accepts
   std::optional<std::string> ownerProblem;  // why the relay would refuse the listener
   std::string owner;                        // the listener's account, for the line
   std::optional<std::string> httpProblem;   // nothing when it answered HTTP

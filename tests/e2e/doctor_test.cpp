@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "doctor/trial_limits.h"
@@ -109,7 +110,8 @@ DoctorRun runDoctor(const Machine& machine, uid_t account = kUser,
   return {status, doctor.errorOutput()};
 }
 
-constexpr int kNoAgent = -1, kTestAgent = -2;  // or the account of a listener on the agent's port
+// Or the account of a listener on the agent's port.
+constexpr int kNoAgent = -1, kTestAgent = -2, kFullQueue = -3;
 
 struct BrokenMachine {
   const char* name;
@@ -170,6 +172,9 @@ TEST(OstrelaDoctor, ReportsEachBrokenMachineWithItsLine) {
        "[FAIL] App Group: configuration copy is stale (organizationName)\n       -> open "
        "OstrelaHost to publish it again"},
       {"no agent", [](Machine&) {}, "[FAIL] agent: nothing listens on 127.0.0.1:47653", kNoAgent},
+      {"agent that accepts nothing", [](Machine&) {},
+       "[FAIL] agent: 127.0.0.1:47653 listens (account root) but accepts no connection",
+       kFullQueue},
       {"agent of another account", [](Machine&) {},
        "[FAIL] agent: 127.0.0.1:47653 (account nobody): the listening process belongs to another "
        "user",
@@ -181,7 +186,9 @@ TEST(OstrelaDoctor, ReportsEachBrokenMachineWithItsLine) {
     row.breakIt(machine);
     std::unique_ptr<testing::TestAgent> agent;
     std::unique_ptr<testing::ForkedListener> otherAccount;
+    std::optional<testing::FullListener> stuck;
     if (row.agent == kTestAgent) agent = std::make_unique<testing::TestAgent>(kAgentPort);
+    if (row.agent == kFullQueue) stuck = testing::fullListener(kAgentPort);
     if (row.agent >= 0)
       otherAccount = std::make_unique<testing::ForkedListener>(row.agent, 1, kAgentPort);
     const DoctorRun run = runDoctor(machine);

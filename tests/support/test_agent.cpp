@@ -70,6 +70,7 @@ struct TestAgent::Impl {
   std::function<AgentAnswer(const RecordedRequest&)> choose;
   std::vector<RecordedRequest> records;
   bool keep = true;
+  std::atomic<bool> onHead{false};
   std::size_t requestCount = 0;
   std::atomic<std::size_t> connections{0};
 
@@ -94,24 +95,26 @@ struct TestAgent::Impl {
   }
 
   asio::awaitable<void> serve(tcp::socket socket) {
+    const bool headOnly = onHead.load();
     boost::beast::flat_buffer buffer;
-    for (;;) {
-      std::optional<RecordedRequest> request = co_await readRequest(socket, buffer);
+    for (std::size_t onConnection = 1;; ++onConnection) {
+      std::optional<RecordedRequest> request = co_await readRequest(socket, buffer, headOnly);
       if (!request) co_return;
+      request->onConnection = onConnection;
       if (!co_await perform(socket, record(std::move(*request)))) co_return;
     }
   }
 
-  // Parses one request, keeping every byte the parser took.
+  // Parses one request (or only its head), keeping every byte the parser took.
   static asio::awaitable<std::optional<RecordedRequest>> readRequest(
-      tcp::socket& socket, boost::beast::flat_buffer& buffer) {
+      tcp::socket& socket, boost::beast::flat_buffer& buffer, bool headOnly) {
     http::request_parser<http::string_body> parser;
-    parser.eager(true);
+    parser.eager(!headOnly);
     parser.header_limit(1024 * 1024);
     parser.body_limit(256 * 1024 * 1024);
     RecordedRequest request;
     bool needMore = buffer.size() == 0;
-    while (!parser.is_done()) {
+    while (headOnly ? !parser.is_header_done() : !parser.is_done()) {
       if (needMore) {
         auto [ec, n] = co_await socket.async_read_some(buffer.prepare(65536), kNoThrow);
         if (ec) co_return std::nullopt;
@@ -194,6 +197,13 @@ struct TestAgent::Impl {
         }
       }
     }
+    if (answer.halfClose) {
+      error_code ignored;
+      socket.shutdown(tcp::socket::shutdown_send, ignored);
+      timer.expires_at(asio::steady_timer::time_point::max());
+      co_await timer.async_wait(kNoThrow);
+      co_return false;
+    }
     co_return answer.contentLength && !answer.closeAfterBodyBytes;
   }
 };
@@ -229,6 +239,10 @@ void TestAgent::answer(AgentAnswer answer) {
 void TestAgent::answer(std::function<AgentAnswer(const RecordedRequest&)> choose) {
   std::lock_guard lock(impl_->mutex);
   impl_->choose = std::move(choose);
+}
+
+void TestAgent::answerOnHead(bool onHead) {
+  impl_->onHead.store(onHead);
 }
 
 void TestAgent::keepRecords(bool keep) {

@@ -24,6 +24,8 @@ struct RecordedRequest {
   std::string body;
   // Every byte of the request, head and body, as it arrived.
   std::string raw;
+  // Its place on its connection: 1 for the first.
+  std::size_t onConnection = 0;
 
   // The value of the first header called `name` (any case), or nullptr.
   const std::string* header(std::string_view name) const;
@@ -53,6 +55,9 @@ struct AgentAnswer {
   std::optional<std::size_t> closeAfterBodyBytes;
   // False: no "Content-Length"; the body ends when the agent closes.
   bool contentLength = true;
+  // Once the answer is out, the agent shuts down its sending side and holds
+  // the connection, reading nothing more, until the agent is destroyed.
+  bool halfClose = false;
 
   // Status `status` with a JSON body and "Content-Type: application/json".
   static AgentAnswer json(int status, std::string body);
@@ -78,6 +83,10 @@ class TestAgent {
   void answer(AgentAnswer answer);
   // Chooses each request's answer. Runs on the agent's thread.
   void answer(std::function<AgentAnswer(const RecordedRequest&)> choose);
+
+  // On: each request is answered once its head has arrived, and its body is
+  // never read (the record has none). Off by default.
+  void answerOnHead(bool onHead);
 
   // Off: requests are only counted (for long benchmark runs).
   void keepRecords(bool keep);

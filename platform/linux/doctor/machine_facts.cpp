@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <thread>
 
 #include "core/json.h"
@@ -118,8 +119,17 @@ void tryRoundTrips(std::vector<doctor::RegistrationFacts>& registrations) {
   }
 }
 
-// A connection to the agent's address, with 2 s limits on sending and receiving;
-// invalid when nothing accepts there.
+// The agent's address as the kernel writes it.
+TcpEndpoint agentEndpoint() {
+  TcpEndpoint endpoint;
+  endpoint.family = AF_INET;
+  endpoint.port = kAgentPort;
+  ::inet_pton(AF_INET, std::string(kAgentHost).c_str(), endpoint.address.data());
+  return endpoint;
+}
+
+// A connection to the agent's address, with 2 s limits on connecting, sending
+// and receiving; invalid when nothing accepts there.
 FileDescriptor connectToAgent() {
   FileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return fd;
@@ -129,8 +139,8 @@ FileDescriptor connectToAgent() {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(kAgentPort);
-  if (::inet_pton(AF_INET, std::string(kAgentHost).c_str(), &address.sin_addr) != 1 ||
-      ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  std::memcpy(&address.sin_addr, agentEndpoint().address.data(), 4);
+  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     fd.reset();
   }
   return fd;
@@ -225,11 +235,22 @@ doctor::AgentFacts agentFacts(bool relay, const std::filesystem::path& host,
   // The relay's own way and rule: the account of the listener that accepted
   // this connection, checked before anything is written on it.
   const FileDescriptor connection = connectToAgent();
-  facts.listening = connection.valid();
-  if (!connection.valid()) return facts;
-  const std::optional<uid_t> owner = listenerAccount(connection.get());
+  if (!connection.valid()) {
+    // A listener whose queue is full takes no connection: it is there all the same.
+    const std::optional<uid_t> owner = listeningAccount(agentEndpoint());
+    facts.listening = owner.has_value();
+    facts.accepting = false;
+    if (owner) facts.owner = accountName(*owner);
+    if (owner && !isAcceptableAgentAccount(*owner)) {
+      facts.ownerProblem = "the listening process belongs to another user";
+    }
+    return facts;
+  }
+  facts.listening = true;
+  const ListenerAccounts accounts = listenerAccounts(connection.get());
+  const std::optional<uid_t> owner = agentAccountToName(accounts);
   facts.owner = owner ? accountName(*owner) : "an unknown account";
-  facts.ownerProblem = whyAgentAccountIsRefused(owner);
+  facts.ownerProblem = whyAgentAccountIsRefused(accounts);
   if (facts.ownerProblem) return facts;
   facts.httpProblem = httpProblem(connection);
   if (!relay || host.empty()) return facts;

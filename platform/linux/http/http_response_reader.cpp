@@ -1,10 +1,12 @@
 // With http_session.cpp, one of the two translation units that include Boost.Beast.
 #include "platform/linux/http/http_response_reader.h"
 
+#include <algorithm>
 #include <boost/asio/error.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/rfc7230.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <string>
 #include <string_view>
@@ -31,6 +33,19 @@ HttpOutcome framingTooLarge(Phase phase) {
   return failure(phase == Phase::readingBody
                      ? "the answer's chunk lines and trailers are larger than 64 KiB"
                      : "the answer's header is larger than 64 KiB");
+}
+
+// No transfer coding, or chunked alone: the relay decodes no other
+// ("gzip, chunked" would leave a compressed body to be read as JSON).
+bool onlyChunkedIfAny(const http::response_header<>& head) {
+  std::size_t codings = 0;
+  const auto [from, to] = head.equal_range(http::field::transfer_encoding);
+  for (auto field = from; field != to; ++field) {
+    for (const auto& coding : http::token_list(field->value())) {
+      if (++codings > 1 || !boost::beast::iequals(coding, "chunked")) return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -90,6 +105,9 @@ struct HttpResponseReader::State {
       }
       // The body of a refusal or a redirect is never looked at.
       if (status < 200 || status > 299) return HttpResponse{static_cast<int>(status), {}};
+      if (!onlyChunkedIfAny(parser->get().base())) {
+        return failure("the answer's body is malformed (a transfer coding other than chunked)");
+      }
       phase = Phase::readingBody;
     }
     if (parser->is_done()) return complete();
@@ -118,12 +136,12 @@ std::optional<HttpOutcome> HttpResponseReader::received(std::size_t count) {
   // Foreign protocols are told apart by the first bytes of the answer, before
   // any of it is parsed, without waiting for a whole line.
   s.buffer.commit(count);
+  s.phase = std::max(s.phase, Phase::readingHead);  // from the first byte, whatever it is
   if (s.start.size() < kHttpStart.size()) {
     const auto* end = static_cast<const char*>(s.buffer.data().data()) + s.buffer.size();
     s.start.append(end - count, std::min(count, kHttpStart.size() - s.start.size()));
     if (!kHttpStart.starts_with(s.start)) return NonHttpResponse{};
   }
-  if (s.phase == Phase::awaitingAnswer) s.phase = Phase::readingHead;
   return s.parse();
 }
 

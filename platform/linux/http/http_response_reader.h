@@ -43,6 +43,7 @@ class HttpResponseReader {
   // complete; anything else is cut short.
   HttpOutcome endOfInput();
 
+  // awaitingAnswer until the first byte of an answer has been received.
   Phase phase() const;
   // Once complete: whether the connection may carry another exchange (the
   // agent keeps it alive and sent nothing past this answer).

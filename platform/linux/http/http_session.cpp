@@ -5,8 +5,13 @@
 
 #include <array>
 #include <boost/asio/as_tuple.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/deferred.hpp>
+#include <boost/asio/experimental/parallel_group.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/this_coro.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
@@ -14,6 +19,7 @@
 #include <charconv>
 #include <mutex>
 #include <optional>
+#include <variant>
 #include <vector>
 
 #include "platform/linux/http/http_response_reader.h"
@@ -109,19 +115,23 @@ class Connection : public std::enable_shared_from_this<Connection> {
 struct ConnectionResult {
   HttpOutcome outcome;
   bool reusable = false;
+  // The connection ended (closed or reset) before a byte of the answer came.
+  bool lostBeforeAnswer = false;
 };
 
 HttpOutcome failure(std::string description) {
   return TransportFailure{std::move(description)};
 }
 
+bool isConnectionLost(const error_code& ec) {
+  return ec == asio::error::eof || ec == asio::error::connection_reset ||
+         ec == asio::error::broken_pipe;
+}
+
 // A socket error before the request was sent whole.
 HttpOutcome failedSending(const error_code& ec) {
   if (ec == asio::error::connection_refused) return failure("the connection was refused");
-  if (ec == asio::error::eof || ec == asio::error::connection_reset ||
-      ec == asio::error::broken_pipe) {
-    return failure("the connection was lost while sending the request");
-  }
+  if (isConnectionLost(ec)) return failure("the connection was lost while sending the request");
   return failure("the connection failed (" + ec.message() + ")");
 }
 
@@ -148,26 +158,107 @@ std::string requestHead(const AgentHttpRequest& request) {
   return head;
 }
 
-// An idle connection that the agent has closed, or that holds stray bytes, is not reused.
-bool stillIdle(tcp::socket& socket) {
+// Nothing has arrived on the connection: no bytes and no end of stream. An
+// idle connection that the agent has closed, or that holds stray bytes, is
+// not reused.
+bool nothingArrived(tcp::socket& socket) {
   char byte;
   const ssize_t n = ::recv(socket.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
   return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
 }
 
-// Writes at once what the socket takes and waits only for the rest: an
+// How reading an answer ended: its outcome (also one that the end of the
+// stream makes), or the socket's error before there was one.
+using ReadEnd = std::variant<HttpOutcome, error_code>;
+
+// Reads into `reader` until the answer is complete or refused. Read here
+// rather than with Beast's composed reads: those complete through the
+// scheduler even when the bytes are already here, which wakes the other pool
+// thread. Ends, with operation_aborted, when the awaiting coroutine is cancelled.
+asio::awaitable<ReadEnd> readAnswer(tcp::socket& socket, HttpResponseReader& reader) {
+  co_await asio::this_coro::throw_if_cancelled(false);
+  for (;;) {
+    // A cancellation that came while the last read completed: the next read would not see it.
+    if ((co_await asio::this_coro::cancellation_state).cancelled() !=
+        asio::cancellation_type::none) {
+      co_return asio::error::operation_aborted;
+    }
+    const std::span<char> space = reader.space();
+    auto [ec, received] =
+        co_await socket.async_read_some(asio::buffer(space.data(), space.size()), kNoThrow);
+    if (ec == asio::error::eof) co_return reader.endOfInput();
+    if (ec) co_return ec;
+    if (std::optional<HttpOutcome> outcome = reader.received(received)) co_return *outcome;
+  }
+}
+
+// How sending the request ended: the write's error, none when the request
+// went whole; and how reading the answer ended, when it did meanwhile.
+struct Sent {
+  error_code error;
+  bool whole = false;
+  std::optional<ReadEnd> answer;
+};
+
+// What has not gone at once waits for the agent to read it, and meanwhile its
+// answer is read: an agent may refuse a large body after its head (413, then
+// a close) and never read the rest. Whichever ends first cancels the other;
+// the results of both are kept, as both may end at the same moment. Both on
+// one strand, so that the socket and the reader are never used from two
+// threads at once.
+asio::awaitable<Sent> writeWhileReading(tcp::socket& socket, std::array<asio::const_buffer, 2> rest,
+                                        HttpResponseReader& reader) {
+  co_return co_await asio::co_spawn(
+      asio::make_strand(socket.get_executor()),
+      [&]() -> asio::awaitable<Sent> {
+        const auto strand = co_await asio::this_coro::executor;
+        auto [order, writeError, written, readFailure, readEnd] =
+            co_await asio::experimental::make_parallel_group(
+                asio::async_write(socket, rest, asio::deferred),
+                asio::co_spawn(strand, readAnswer(socket, reader), asio::deferred))
+                .async_wait(asio::experimental::wait_for_one(), asio::use_awaitable);
+        if (readFailure) std::rethrow_exception(readFailure);
+        Sent sent{writeError, !writeError, std::nullopt};
+        const auto* readError = std::get_if<error_code>(&readEnd);
+        if (readError && *readError == asio::error::operation_aborted) co_return sent;
+        if (writeError == asio::error::operation_aborted)
+          sent.error = readError ? *readError : error_code();
+        sent.answer = std::move(readEnd);
+        co_return sent;
+      },
+      asio::use_awaitable);
+}
+
+// Writes at once what the socket takes, and the rest as above: an
 // asynchronous operation that completes at once would still cost a hand-over
 // to another worker thread.
-asio::awaitable<error_code> sendRequest(tcp::socket& socket, const std::string& head,
-                                        const std::string& body) {
+asio::awaitable<Sent> sendRequest(tcp::socket& socket, const std::string& head,
+                                  const std::string& body, HttpResponseReader& reader) {
   std::array<asio::const_buffer, 2> buffers{asio::buffer(head), asio::buffer(body)};
   error_code ec;
   const std::size_t sent = socket.send(buffers, 0, ec);
-  if (ec && ec != asio::error::would_block) co_return ec;
-  if (sent == head.size() + body.size()) co_return error_code();
+  if (ec && ec != asio::error::would_block) co_return Sent{ec, false, std::nullopt};
+  if (sent == head.size() + body.size()) co_return Sent{{}, true, std::nullopt};
   buffers = {asio::buffer(head) + sent, asio::buffer(body) + (sent - std::min(sent, head.size()))};
-  auto [writeError, n] = co_await asio::async_write(socket, buffers, kNoThrow);
-  co_return writeError;
+  co_return co_await writeWhileReading(socket, buffers, reader);
+}
+
+// Judges how reading ended, after sending did. An answer that came is the
+// outcome, even when the request could not be sent whole.
+ConnectionResult judged(const ReadEnd& end, const HttpResponseReader& reader, const Sent& sent) {
+  const bool nothingCame = reader.phase() == HttpResponseReader::Phase::awaitingAnswer;
+  const auto* ec = std::get_if<error_code>(&end);
+  ConnectionResult result;
+  result.lostBeforeAnswer = nothingCame && (!ec || isConnectionLost(*ec) || sent.error);
+  if (nothingCame && sent.error) {
+    result.outcome = failedSending(sent.error);
+  } else if (ec) {
+    result.outcome = failedReading(reader, *ec);
+  } else {
+    result.outcome = std::get<HttpOutcome>(end);
+    result.reusable = sent.whole && reader.reusable();
+  }
+  return result;
 }
 
 // A connection attempt begun before the exchange's other objects exist.
@@ -237,39 +328,24 @@ asio::awaitable<ConnectionResult> talk(Connection& connection, const AgentHttpRe
     }
     socket.set_option(tcp::no_delay(true), ignored);
   }
-  if (error_code ec = co_await sendRequest(socket, requestHead(request), request.body); ec) {
-    co_return ConnectionResult{failedSending(ec)};
-  }
-
-  // Read here rather than with Beast's composed reads: those complete
-  // through the scheduler even when the bytes are already here, which wakes
-  // the other pool thread.
   HttpResponseReader reader;
-  for (;;) {
-    const std::span<char> space = reader.space();
-    auto [ec, received] =
-        co_await socket.async_read_some(asio::buffer(space.data(), space.size()), kNoThrow);
-    if (ec == asio::error::eof) co_return ConnectionResult{reader.endOfInput()};
-    if (ec) co_return ConnectionResult{failedReading(reader, ec)};
-    if (std::optional<HttpOutcome> outcome = reader.received(received)) {
-      co_return ConnectionResult{std::move(*outcome), reader.reusable()};
-    }
-  }
+  Sent sent = co_await sendRequest(socket, requestHead(request), request.body, reader);
+  // After a failed write, what has arrived is still read: the agent's refusal
+  // may be there, ahead of the reset that failed the write.
+  // (Not a conditional expression: g++ 12 destroys a co_await's result in one twice.)
+  if (!sent.answer) sent.answer = co_await readAnswer(socket, reader);
+  co_return judged(*sent.answer, reader, sent);
 }
 
 asio::awaitable<ConnectionResult> transact(Connection& connection, const AgentHttpRequest& request,
                                            tcp::endpoint endpoint,
                                            std::optional<StartedConnect> started,
                                            Clock::time_point deadline, HttpOutcome timedOut) {
-  if (connection.socket.is_open() && !stillIdle(connection.socket)) connection.close();
   connection.begin(deadline);
   ConnectionResult result = co_await talk(connection, request, endpoint, started);
   // A time-out ends the exchange whatever came before it: an answer whose end
   // is the closing of the connection may have been cut short by the deadline.
-  if (connection.finish()) {
-    result.outcome = std::move(timedOut);
-    result.reusable = false;
-  }
+  if (connection.finish()) result = ConnectionResult{std::move(timedOut)};
   if (!result.reusable) connection.close();
   co_return result;
 }
@@ -280,12 +356,20 @@ struct HttpSession::IdleConnections {
   std::mutex mutex;
   std::vector<std::shared_ptr<Connection>> connections;
 
+  // An idle connection on which nothing has arrived since its last answer;
+  // the others are closed.
   std::shared_ptr<Connection> take() {
-    std::lock_guard lock(mutex);
-    if (connections.empty()) return nullptr;
-    std::shared_ptr<Connection> connection = std::move(connections.back());
-    connections.pop_back();
-    return connection;
+    for (;;) {
+      std::shared_ptr<Connection> connection;
+      {
+        std::lock_guard lock(mutex);
+        if (connections.empty()) return nullptr;
+        connection = std::move(connections.back());
+        connections.pop_back();
+      }
+      if (nothingArrived(connection->socket)) return connection;
+      connection->close();
+    }
   }
   void give(std::shared_ptr<Connection> connection) {
     std::lock_guard lock(mutex);
@@ -316,15 +400,26 @@ asio::awaitable<HttpOutcome> HttpSession::exchange(const AgentHttpRequest& reque
   if (Clock::now() >= deadline) co_return timedOut();
   const tcp::endpoint endpoint(address, request.url.port());
   std::shared_ptr<Connection> connection = idle_->take();
-  std::optional<StartedConnect> started;
-  if (!connection) {
-    started = startConnect(endpoint);  // before the connection's reactor objects are made
-    connection = std::make_shared<Connection>(pool_.context());
+  for (;;) {
+    const bool reused = connection != nullptr;
+    std::optional<StartedConnect> started;
+    if (!reused) {
+      started = startConnect(endpoint);  // before the connection's reactor objects are made
+      connection = std::make_shared<Connection>(pool_.context());
+    }
+    ConnectionResult result =
+        co_await transact(*connection, request, endpoint, started, deadline, timedOut());
+    // A kept-alive connection that the agent closed as the request went out,
+    // before a byte of the answer: sent once more, on a new connection, within
+    // the same deadline. The agent did not answer the first; keeping
+    // connections alive is this client's choice, so is absorbing that.
+    if (reused && result.lostBeforeAnswer) {
+      connection = nullptr;
+      continue;
+    }
+    if (result.reusable) idle_->give(std::move(connection));
+    co_return std::move(result.outcome);
   }
-  ConnectionResult result =
-      co_await transact(*connection, request, endpoint, started, deadline, timedOut());
-  if (result.reusable) idle_->give(std::move(connection));
-  co_return std::move(result.outcome);
 }
 
 }  // namespace ostrela::linux_platform

@@ -18,8 +18,11 @@ class WorkerPool;
 // its deadline, so a slowly dripping answer cannot stretch it. A refused connection fails at once.
 // No proxy is ever consulted, no cookie kept, nothing cached; a redirect is an answer like any
 // other and is never followed. The body of an answer outside 200-299 is not read: the connection is
-// closed instead. The answer is read by HttpResponseReader, with its limits. Idle keep-alive
-// connections are kept for the next exchange. The host must be an IP address: nothing is resolved.
+// closed instead. The answer is read by HttpResponseReader, with its limits, also while a large
+// request is still being written (an early refusal is the outcome). Idle keep-alive connections
+// are kept for the next exchange; a request lost on one before a byte of the answer came is sent
+// once more on a new connection, by the same deadline. The host must be an IP address: nothing is
+// resolved.
 //
 // Threads: safe for concurrent use. `exchange` may be awaited from a coroutine
 // on any executor and resumes it there; sockets and deadlines live on `pool`,

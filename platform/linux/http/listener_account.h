@@ -23,14 +23,22 @@ struct TcpEndpoint {
 std::optional<TcpEndpoint> localEndpoint(int socket);
 std::optional<TcpEndpoint> peerEndpoint(int socket);
 
-// The account owning the socket at `remote` whose peer is `local`: the
-// listener's account, which the socket it accepts inherits. Looked up by the
-// connection's own addresses, so it is this connection's listener and no
-// other. One round trip to the kernel's socket diagnostics (NETLINK_SOCK_DIAG);
-// /proc/net/tcp and tcp6 when those are not available. Nothing when neither tells.
-std::optional<uid_t> listenerAccount(const TcpEndpoint& local, const TcpEndpoint& remote);
+// The accounts behind the socket at `remote` whose peer is `local`, as the
+// kernel's socket diagnostics report them (NETLINK_SOCK_DIAG; /proc/net/tcp
+// and tcp6 when those are not available). Nothing where neither tells.
+struct ListenerAccounts {
+  // The socket the connection reached, only while it is a full one that
+  // belongs to a process or to its listener's queue: established, or closing
+  // from our side only. A request, orphan or time-wait socket (what is left
+  // once its process has answered and closed) is reported as root's, so it
+  // counts as nothing.
+  std::optional<uid_t> connection;
+  // The socket listening on `remote` that takes connections from `local` now.
+  std::optional<uid_t> listener;
+};
+ListenerAccounts listenerAccounts(const TcpEndpoint& local, const TcpEndpoint& remote);
 // The fallback on its own.
-std::optional<uid_t> listenerAccountFromProc(const TcpEndpoint& local, const TcpEndpoint& remote);
+ListenerAccounts listenerAccountsFromProc(const TcpEndpoint& local, const TcpEndpoint& remote);
 
 // Root, the account this process runs as, or the agent's service account named
 // when the program was built (OSTRELA_AGENT_ACCOUNT; none by default).
@@ -39,15 +47,22 @@ bool isAcceptableAgentAccount(uid_t account);
 // able to read the file later (process_confinement.h).
 void lookUpAgentServiceAccount();
 
-// The listener's account for a connected socket, looked up as above.
-std::optional<uid_t> listenerAccount(int connectedSocket);
+// For a connected socket, looked up as above.
+ListenerAccounts listenerAccounts(int connectedSocket);
+// The account of the socket listening on `address` that takes connections
+// from the loopback address of its family, without connecting: for a
+// listener that accepts nothing. Nothing when none listens or none tells.
+std::optional<uid_t> listeningAccount(const TcpEndpoint& address);
 
 // For the relay, right after a connection is made and before anything is
-// written on it, and for the admin check: nothing when the listener may be
-// talked to, else why not ("the listening process belongs to another user",
-// or "the agent's account could not be verified").
+// written on it: nothing when both the connection's socket and the listener
+// are alive and of acceptable accounts and nothing has arrived yet, else why
+// not ("the listening process belongs to another user", "the agent's account
+// could not be verified", "the listener answered before the request was sent").
 std::optional<std::string> whyAgentListenerIsRefused(int connectedSocket);
-// The same rule for an account already looked up with listenerAccount.
-std::optional<std::string> whyAgentAccountIsRefused(std::optional<uid_t> account);
+// The account rule alone, for accounts already looked up (the admin check).
+std::optional<std::string> whyAgentAccountIsRefused(const ListenerAccounts& accounts);
+// The account to name for `accounts`: the first that is refused, else the listener's.
+std::optional<uid_t> agentAccountToName(const ListenerAccounts& accounts);
 
 }  // namespace ostrela::linux_platform

@@ -23,13 +23,18 @@ void PooledAgentRelayTasks::failed(const Task& task, const char* what) const {
   task.finish(errorReply(kRelayTaskFailed, task.id));
 }
 
+RelayAdmission& PooledAgentRelayTasks::admissionFor(AgentRelayBudget budget) {
+  return budget == AgentRelayBudget::identity ? identityAdmission_ : redactionAdmission_;
+}
+
 void PooledAgentRelayTasks::startDetached(AgentRelayRequest request,
                                           std::function<void(NativeReply)> finish) {
   const auto arrival = AgentRelay::Clock::now();
   auto task = std::make_shared<Task>(Task{std::move(request), {}, std::move(finish)});
   task->id = task->request.id;
-  auto start = [this, task, arrival] {
-    pool_.spawnDetached([this, task, arrival]() -> boost::asio::awaitable<void> {
+  RelayAdmission& admission = admissionFor(task->request.budget);
+  auto start = [this, &admission, task, arrival] {
+    pool_.spawnDetached([this, &admission, task, arrival]() -> boost::asio::awaitable<void> {
       std::optional<NativeReply> reply;
       std::string what = "an exception of unknown type";  // what() dies with its exception
       try {
@@ -38,7 +43,7 @@ void PooledAgentRelayTasks::startDetached(AgentRelayRequest request,
         what = error.what();
       } catch (...) {
       }
-      admission_.finished();
+      admission.finished();
       if (reply) {
         task->finish(std::move(*reply));
       } else {
@@ -47,7 +52,7 @@ void PooledAgentRelayTasks::startDetached(AgentRelayRequest request,
     });
   };
   auto expire = [this, task] { task->finish(relay_.timedOutReply(task->request)); };
-  admission_.submit(
+  admission.submit(
       {relay_.deadlineFor(task->request, arrival), std::move(start), std::move(expire)});
 }
 

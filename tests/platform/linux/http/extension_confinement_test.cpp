@@ -170,9 +170,9 @@ TEST_F(ExtensionConfinement, OpensOnlyTheSocketsItUses) {
     const auto [fd, error] = connectTo(kAgentPort);
     if (error != 0) return error;
     if (!fallback) return whyAgentListenerIsRefused(fd.get()) ? -1 : 0;
-    return listenerAccountFromProc(*localEndpoint(fd.get()), *peerEndpoint(fd.get())) == ::geteuid()
-               ? 0
-               : -1;
+    const auto accounts =
+        listenerAccountsFromProc(*localEndpoint(fd.get()), *peerEndpoint(fd.get()));
+    return whyAgentAccountIsRefused(accounts) ? -1 : 0;
   };
   EXPECT_EQ(inConfinedChild({
                 [&] { return listenerCheck(false); },

@@ -72,6 +72,10 @@ TEST(HttpResponseReader, ForeignAndBrokenAnswers) {
        "failure: the answer's body is malformed (bad chunk)"},
       // Bytes past a complete answer make its connection unusable, not the answer.
       {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}junk", "HTTP 200 body={}"},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n",
+       "failure: the answer's body is malformed (a transfer coding other than chunked)"},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\n{}",
+       "failure: the answer's body is malformed (a transfer coding other than chunked)"},
   };
   for (const auto& [answer, expected] : cases) {
     EXPECT_EQ(describe(readWhole(answer).outcome), expected) << answer;

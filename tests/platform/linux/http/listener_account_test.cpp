@@ -4,13 +4,12 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <signal.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <tuple>
+#include <vector>
 
 #include "platform/linux/file_descriptor.h"
 #include "platform/linux/passwd_file.h"
@@ -23,33 +22,65 @@ using namespace linux_platform;
 
 constexpr uid_t kNobody = 65534;
 
-// Both ways of finding the account that listens on `port` name `expected`.
-void expectListenerAccount(std::uint16_t port, uid_t expected) {
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+FileDescriptor connectedTo(std::uint16_t port) {
+  FileDescriptor probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const sockaddr_in address = loopbackAddress(port);
-  ASSERT_EQ(::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  const auto local = localEndpoint(probe);
-  const auto remote = peerEndpoint(probe);
-  ASSERT_TRUE(local && remote);
-  EXPECT_EQ(listenerAccount(*local, *remote), expected);
-  EXPECT_EQ(listenerAccountFromProc(*local, *remote), expected);
-  ::close(probe);
+  EXPECT_EQ(::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  return probe;
 }
 
-// An agent of the test's own account is talked to in every loopback test.
-TEST(ListenerAccount, AnAgentOfAnotherAccountReceivesNothing) {
+// What the two ways (socket diagnostics, /proc/net/tcp) say of a connection.
+std::vector<ListenerAccounts> bothWays(const FileDescriptor& probe) {
+  const auto local = localEndpoint(probe.get());
+  const auto remote = peerEndpoint(probe.get());
+  if (!local || !remote) return {};
+  return {listenerAccounts(*local, *remote), listenerAccountsFromProc(*local, *remote)};
+}
+
+std::string forgedAnswer() {
+  const std::string body = R"({"ok":true,"token":"FORGED"})";
+  return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A trusted account's listener that answers before it is asked: first it closes
+// at once, leaving an orphan that the kernel reports as root's; then it stays.
+TEST(AgentListener, AListenerThatAnswersBeforeItIsAskedIsRefused) {
+  ForkedListener early(::geteuid(), 2, 0, forgedAnswer());
+  ASSERT_NE(early.port(), 0);
+  const FileDescriptor closed = connectedTo(early.port());
+  char buffer[256];
+  while (::recv(closed.get(), buffer, sizeof buffer, 0) > 0) {
+  }
+  for (const ListenerAccounts& accounts : bothWays(closed))
+    EXPECT_EQ(accounts.connection, std::nullopt);
+  EXPECT_EQ(whyAgentListenerIsRefused(closed.get()), "the agent's account could not be verified");
+
+  const FileDescriptor stays = connectedTo(early.port());
+  pollfd answered{stays.get(), POLLIN, 0};
+  ASSERT_EQ(::poll(&answered, 1, 10'000), 1);
+  EXPECT_EQ(whyAgentListenerIsRefused(stays.get()),
+            "the listener answered before the request was sent");
+}
+
+// Another account's listener, which answers at once and closes every other
+// time: none of its answers is taken and nothing is sent to it, however its
+// steps and the relay's checks fall in time.
+TEST(ListenerAccount, AnotherAccountsListenerIsRefusedAndReceivesNothing) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a listener as another account";
-  ForkedListener agent(kNobody, 2);  // the probe's connection, then the relay's
-  ASSERT_NE(agent.port(), 0);
-  expectListenerAccount(agent.port(), kNobody);
+  constexpr int kConnections = 100;  // even: the last one stays, and so does the listener
+  ForkedListener forger(kNobody, kConnections, 0, forgedAnswer());
+  ASSERT_NE(forger.port(), 0);
   RelayPreferences preferences;
   preferences.writeSecret(AnyValue("agent-secret"));
-  const NativeReply reply = sendAndWait(preferences.pool(), *preferences.relayFor(agent.port()),
-                                        relayRequest("getToken", AnyValue("t")));
-  EXPECT_EQ(errorText(reply), "The Ostrela agent is not reachable at http://127.0.0.1:" +
-                                  std::to_string(agent.port()) +
-                                  ": the listening process belongs to another user");
-  EXPECT_TRUE(agent.receivedNothing());  // not even the request line
+  const auto relay = preferences.relayFor(forger.port());
+  for (int i = 0; i < kConnections; ++i) {
+    ASSERT_EQ(errorText(sendAndWait(preferences.pool(), *relay, relayRequest("getToken", {}))),
+              "The Ostrela agent is not reachable at http://127.0.0.1:" +
+                  std::to_string(forger.port()) + ": the listening process belongs to another user")
+        << i;
+  }
+  EXPECT_TRUE(forger.receivedNothing());  // not even a request line
 }
 
 // The account file is read directly: by uid for the home folder when $HOME is
