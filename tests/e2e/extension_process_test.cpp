@@ -3,7 +3,26 @@
 // tested where they live; here each path once. browser_test.py speaks to it as a browser.
 #include <gtest/gtest.h>
 
+#include <linux/filter.h>
+#include <linux/netlink.h>
+#include <linux/seccomp.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/fanotify.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/ptrace.h>
+#include <sys/resource.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,6 +75,48 @@ std::pair<std::string, std::string> idAndError(const std::string& reply) {
   const AnyValue* error = member(value, "error");
   return {id && id->isString() ? *id->asString() : "<none>",
           error && error->isString() ? *error->asString() : "<none>"};
+}
+
+// The seccomp program in force in process `pid`, read through ptrace (root only).
+std::vector<sock_filter> liveFilter(pid_t pid) {
+  std::vector<sock_filter> program;
+  if (::ptrace(PTRACE_ATTACH, pid, nullptr, nullptr) != 0) return program;
+  ::waitpid(pid, nullptr, __WALL);
+  const long count = ::ptrace(PTRACE_SECCOMP_GET_FILTER, pid, 0, nullptr);
+  if (count > 0) {
+    program.resize(static_cast<std::size_t>(count));
+    if (::ptrace(PTRACE_SECCOMP_GET_FILTER, pid, 0, program.data()) != count) program.clear();
+  }
+  ::ptrace(PTRACE_DETACH, pid, nullptr, nullptr);
+  return program;
+}
+
+// The errno of each probe (0 when it worked), run in a forked child under `program` alone.
+std::vector<int> underFilter(std::vector<sock_filter>& program,
+                             const std::vector<std::function<int()>>& probes) {
+  int results[2];
+  if (::pipe(results) != 0) return {};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) != 0) {
+      ::_exit(1);
+    }
+    for (const auto& probe : probes) {
+      const int error = probe();
+      if (::write(results[1], &error, sizeof error) != sizeof error) ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  ::close(results[1]);
+  std::vector<int> errors;
+  for (int error = 0; ::read(results[0], &error, sizeof error) == sizeof error;) {
+    errors.push_back(error);
+  }
+  ::close(results[0]);
+  ::waitpid(child, nullptr, 0);
+  return errors;
 }
 
 constexpr const char* kManagedFile = "com.ostrela.safari-extension.extension.json";
@@ -255,6 +316,113 @@ TEST_F(ExtensionProcess, ConfinedOnEveryThreadBetweenMessages) {
   host->closeInput();
   EXPECT_EQ(host->wait(5s), 0);
   EXPECT_NE(host->errorOutput().find("debug: Confined: "), std::string::npos);
+}
+
+// The live process's seccomp program, read from outside as root can
+// (PTRACE_SECCOMP_GET_FILTER), installed in a forked child that tries each call
+// of the table there: what the process never does is refused with EPERM, not
+// with the call's own error (arguments that would work, or that are merely
+// wrong), and what it lives on passes.
+TEST_F(ExtensionProcess, TheLiveFilterRefusesWhatTheProcessNeverDoes) {
+  if (::geteuid() != 0) GTEST_SKIP() << "reading another process's filter needs root";
+  auto host = start();
+  host->writeFrame(R"({"type":"getManagedConfig","id":1})");
+  ASSERT_TRUE(host->readFrame(5s));
+  std::vector<sock_filter> program = liveFilter(host->pid());
+  host->closeInput();
+  EXPECT_EQ(host->wait(5s), 0);
+  ASSERT_FALSE(program.empty());
+  // A test build's program traps where an installed one answers EPERM.
+  for (sock_filter& instruction : program) {
+    if (instruction.code == (BPF_RET | BPF_K) && instruction.k == SECCOMP_RET_TRAP) {
+      instruction.k = SECCOMP_RET_ERRNO | EPERM;
+    }
+  }
+  const std::string file = folder.write("mine", "x");
+  const auto call = [](long result) { return result >= 0 ? 0 : errno; };
+  const auto path = file.c_str();
+  struct Case {
+    const char* name;
+    int expected;
+    std::function<long()> probe;
+  } cases[] = {
+    {"chmod", EPERM, [&] { return ::chmod(path, 0644); }},
+    {"fchmodat", EPERM, [&] { return ::fchmodat(AT_FDCWD, path, 0644, 0); }},
+    {"fchmod", EPERM, [&] { return ::fchmod(STDIN_FILENO, 0644); }},
+    {"setxattr ACL", EPERM, [&] { return ::setxattr(path, "system.posix_acl_access", "", 0, 0); }},
+    {"setxattr user.", EPERM, [&] { return ::setxattr(path, "user.x", "1", 1, 0); }},
+    {"utimensat", EPERM, [&] { return ::utimensat(AT_FDCWD, path, nullptr, 0); }},
+    {"chown", EPERM, [&] { return ::chown(path, 0, 0); }},
+    {"fchownat", EPERM, [&] { return ::fchownat(AT_FDCWD, path, 0, 0, 0); }},
+    {"lchown", EPERM, [&] { return ::lchown(path, 0, 0); }},
+    {"socket MPTCP", EPERM, [] { return ::socket(AF_INET, SOCK_STREAM, 262); }},
+    {"socket UDP", EPERM, [] { return ::socket(AF_INET, SOCK_DGRAM, 0); }},
+    {"socket Unix stream", EPERM, [] { return ::socket(AF_UNIX, SOCK_STREAM, 0); }},
+    {"socket netlink route", EPERM, [] { return ::socket(AF_NETLINK, SOCK_RAW, 0); }},
+    {"shmget", EPERM, [] { return ::shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0600); }},
+    {"shmat", EPERM, [] { return reinterpret_cast<long>(::shmat(0, nullptr, 0)); }},
+    {"prlimit of another", EPERM,
+     [] { return ::prlimit(::getppid(), RLIMIT_NOFILE, nullptr, nullptr); }},
+    {"setpriority", EPERM, [] { return ::setpriority(PRIO_PROCESS, ::getppid(), 0); }},
+    {"sched_setaffinity", EPERM,
+     [] {
+       cpu_set_t cpus;
+       return ::sched_getaffinity(0, sizeof cpus, &cpus) |
+              ::sched_setaffinity(0, sizeof cpus, &cpus);
+     }},
+    {"inotify", EPERM, [] { return ::inotify_init1(IN_CLOEXEC); }},
+    {"fanotify", EPERM, [] { return ::fanotify_init(0, 0); }},
+    {"prctl dumpable", EPERM, [] { return ::prctl(PR_SET_DUMPABLE, 1); }},
+    {"mmap executable", EPERM,
+     [] {
+       return reinterpret_cast<long>(
+           ::mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+     }},
+    {"mprotect executable", EPERM,
+     [] {
+       void* page = ::mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+       return ::mprotect(page, 4096, PROT_READ | PROT_EXEC);
+     }},
+    {"fork", EPERM,
+     [] {
+       const long pid = ::syscall(SYS_clone, SIGCHLD, nullptr, nullptr, nullptr, nullptr);
+       if (pid == 0) ::_exit(0);
+       return pid;
+     }},
+    {"kill", EPERM, [] { return ::kill(::getppid(), 0); }},
+    {"clone3", ENOSYS, [] { return ::syscall(SYS_clone3, nullptr, 0); }},
+    {"ioctl TIOCSTI", EPERM, [] { return ::ioctl(-1, TIOCSTI, "x"); }},
+    {"execveat", EPERM, [] { return ::syscall(SYS_execveat, -1, "", nullptr, nullptr, 0); }},
+    {"mount", EPERM, [] { return ::mount("none", "/", nullptr, 0, nullptr); }},
+    {"bpf", EPERM, [] { return ::syscall(SYS_bpf, -1, nullptr, 0); }},
+    {"io_uring_setup", EPERM, [] { return ::syscall(SYS_io_uring_setup, 0, nullptr); }},
+    {"keyctl", EPERM, [] { return ::syscall(SYS_keyctl, -1, 0, 0, 0, 0); }},
+#if defined(__x86_64__)
+    {"x32 getpid", EPERM, [] { return ::syscall(0x40000000 | SYS_getpid); }},
+#endif
+    {"socket TCP", 0, [] { return ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP); }},
+    {"socket Unix datagram", 0, [] { return ::socket(AF_UNIX, SOCK_DGRAM, 0); }},
+    {"socket diagnostics", 0, [] { return ::socket(AF_NETLINK, SOCK_RAW, NETLINK_SOCK_DIAG); }},
+    {"prlimit of itself", 0, [] { return ::prlimit(0, RLIMIT_NOFILE, nullptr, nullptr); }},
+    {"prctl get dumpable", 0, [] { return ::prctl(PR_GET_DUMPABLE); }},
+    {"mmap writable", 0,
+     [] {
+       return reinterpret_cast<long>(
+           ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+     }},
+    {"a thread", 0,
+     [] {
+       std::thread([] {}).join();
+       return 0;
+     }},
+  };
+  std::vector<std::function<int()>> probes;
+  for (const Case& c : cases) probes.push_back([&] { return call(c.probe()); });
+  const std::vector<int> errors = underFilter(program, probes);
+  ASSERT_EQ(errors.size(), std::size(cases));
+  for (std::size_t i = 0; i < errors.size(); ++i) {
+    EXPECT_EQ(errors[i], cases[i].expected) << cases[i].name << ": " << std::strerror(errors[i]);
+  }
 }
 
 TEST_F(ExtensionProcess, ForcedValuesOnlyFromRootsFilesInTheInstalledFolder) {
