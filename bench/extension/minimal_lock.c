@@ -2,7 +2,6 @@
  * is in their floor too: no new privileges, not dumpable, the same Landlock
  * rules (the preference folders, /proc/self/net, /etc/localtime, TCP to the
  * agent's port) as far as the kernel goes, and the same seccomp program. */
-#define _GNU_SOURCE
 #include "minimal_lock.h"
 
 #include <fcntl.h>
