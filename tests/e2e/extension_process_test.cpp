@@ -33,13 +33,13 @@
 #include <thread>
 
 #include "core/json.h"
-#include "platform/linux/file_descriptor.h"
 #include "platform/linux/native_messaging/native_host_process.h"
 #include "platform/linux/preferences/file_preference_stores.h"
 #include "platform/linux/preferences/managed_preferences_trust.h"
 #include "shared/managed_configuration_key.h"
 #include "tests/support/managed_namespace.h"
 #include "tests/support/proc_status.h"
+#include "tests/support/results_in_child.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
@@ -89,32 +89,6 @@ std::vector<sock_filter> liveFilter(pid_t pid) {
 long mapPage(int protection) {
   return reinterpret_cast<long>(
       ::mmap(nullptr, 4096, protection, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-}
-
-// The errno of each probe (0 when it worked), run in a forked child under `program` alone.
-std::vector<int> underFilter(std::vector<sock_filter>& program,
-                             const std::vector<std::function<long()>>& probes) {
-  linux_platform::Pipe results = linux_platform::makePipe();
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-        ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) != 0) {
-      ::_exit(1);
-    }
-    for (const auto& probe : probes) {
-      const int error = probe() >= 0 ? 0 : errno;
-      if (::write(results.write.get(), &error, sizeof error) != sizeof error) ::_exit(1);
-    }
-    ::_exit(0);
-  }
-  results.write.reset();
-  std::vector<int> errors;
-  for (int error = 0; ::read(results.read.get(), &error, sizeof error) == sizeof error;) {
-    errors.push_back(error);
-  }
-  ::waitpid(child, nullptr, 0);
-  return errors;
 }
 
 constexpr const char* kManagedFile = "com.ostrela.safari-extension.extension.json";
@@ -380,9 +354,18 @@ TEST_F(ExtensionProcess, TheLiveFilterRefusesWhatTheProcessNeverDoes) {
     {"own prlimit", 0, [] { return ::prlimit(0, RLIMIT_NOFILE, nullptr, nullptr); }},
     {"mmap writable", 0, [] { return mapPage(PROT_READ | PROT_WRITE); }},
   };
-  std::vector<std::function<long()>> probes;
-  for (const Case& c : cases) probes.push_back(c.probe);
-  const auto errors = underFilter(program, probes);
+  std::vector<std::function<int()>> probes;
+  for (const Case& c : cases) probes.push_back([&c] { return c.probe() >= 0 ? 0 : errno; });
+  const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+  const auto errors = resultsInChild(
+                          [&] {
+                            if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+                                ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) != 0) {
+                              ::_exit(1);
+                            }
+                          },
+                          probes)
+                          .results;
   ASSERT_EQ(errors.size(), std::size(cases));
   for (std::size_t i = 0; i < errors.size(); ++i) {
     EXPECT_EQ(errors[i], cases[i].expected) << cases[i].name << ": " << std::strerror(errors[i]);

@@ -27,6 +27,7 @@
 #include "platform/linux/process_loggers.h"
 #include "shared/managed_configuration_key.h"
 #include "tests/platform/linux/http/relay_test_helpers.h"
+#include "tests/support/results_in_child.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
@@ -70,26 +71,10 @@ class ExtensionConfinement : public ::testing::Test {
   // The errno of each probe, run in order in a child confined as main does it.
   std::vector<int> inConfinedChild(const std::vector<Probe>& probes,
                                    int landlockAbi = kKernelsLandlockAbi) const {
-    Pipe results = makePipe();
-    EXPECT_TRUE(results.read.valid());
-    const pid_t child = ::fork();
-    if (child == 0) {
-      confineExtensionProcess(stores, extensionLogger(), landlockAbi);
-      for (const Probe& probe : probes) {
-        const int error = probe();
-        if (::write(results.write.get(), &error, sizeof error) != sizeof error) ::_exit(1);
-      }
-      ::_exit(0);
-    }
-    results.write.reset();
-    std::vector<int> errors;
-    for (int error = 0; ::read(results.read.get(), &error, sizeof error) == sizeof error;) {
-      errors.push_back(error);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_EQ(status, 0);
-    return errors;
+    const ChildResults child = resultsInChild(
+        [&] { confineExtensionProcess(stores, extensionLogger(), landlockAbi); }, probes);
+    EXPECT_EQ(child.status, 0);
+    return child.results;
   }
 
   TemporaryDirectory folder;
