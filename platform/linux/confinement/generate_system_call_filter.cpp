@@ -7,11 +7,11 @@
 #include "platform/linux/confinement/system_call_allow_list.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUTPUT\n", argv[0]);
+  if (argc < 2 || argc > 3) {
+    std::fprintf(stderr, "usage: %s OUTPUT [sanitizers]\n", argv[0]);
     return 2;
   }
-  const auto program = ostrela::linux_platform::allowListProgram(SCMP_ACT_ERRNO(EPERM));
+  const auto program = ostrela::linux_platform::allowListProgram(SCMP_ACT_ERRNO(EPERM), argc == 3);
   if (!program) {
     std::fprintf(stderr, "libseccomp could not make the program\n");
     return 1;

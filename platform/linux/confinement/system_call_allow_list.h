@@ -14,8 +14,9 @@
 namespace ostrela::linux_platform {
 
 // Every call not on the list, and every call of another ABI, gets `refusal`
-// (a SCMP_ACT_* action); clone3 answers ENOSYS.
-// Nothing when libseccomp fails.
-std::optional<std::vector<sock_filter>> allowListProgram(std::uint32_t refusal);
+// (a SCMP_ACT_* action); clone3 answers ENOSYS. With `sanitizers`, also what
+// the sanitizers' runtime needs (sanitizer builds only). Nothing when libseccomp fails.
+std::optional<std::vector<sock_filter>> allowListProgram(std::uint32_t refusal,
+                                                         bool sanitizers = false);
 
 }  // namespace ostrela::linux_platform
