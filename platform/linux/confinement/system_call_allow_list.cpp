@@ -97,6 +97,7 @@ constexpr Entry kAllowed[] = {
 constexpr Entry kSanitizerRuntime[] = {
     {"pipe2", "tests whether memory is readable by writing it to a pipe"},
     {"readlink", "reads /proc/self/exe to symbolise a report"},
+    {"gettimeofday", "ThreadSanitizer's background thread reads the time by a system call"},
 };
 
 // Refused with their own errno, on purpose: callers fall back to another call.
