@@ -21,7 +21,7 @@ endif()
 include(CheckLinkerFlag)
 check_linker_flag(CXX "-fuse-ld=lld" OSTRELA_HAVE_LLD)
 option(OSTRELA_STARTUP_ORDER "Link start-up code side by side (needs lld)" ON)
-set(_ostrela_static_link -static -Wl,--gc-sections -Wl,-O1)
+set(_ostrela_static_link -static-pie -Wl,--gc-sections -Wl,-O1)
 
 # The start-up layout: true when `target` is linked by lld in the order of `order_file`.
 function(_ostrela_link_in_startup_order target order_file result)

@@ -2,7 +2,7 @@
 # Installs every Debian 12 package that building, testing and the demonstration need.
 set -euo pipefail
 # --build-only: just what building the extension and running the demonstration need.
-packages=(build-essential cmake ninja-build pkg-config lld libboost1.81-dev libutf8proc-dev python3)
+packages=(build-essential cmake ninja-build pkg-config lld libboost1.81-dev libutf8proc-dev libseccomp-dev python3)
 if [[ "${1:-}" != "--build-only" ]]; then
   packages+=(clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
              libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth x11-utils chromium firefox-esr

@@ -87,12 +87,22 @@ def symbols_touched(extension, table, work, name, message):
         sys.exit(f"{message} was answered {reply}")
     starts = [start for start, _, _ in table]
     touched = set()
+    # A position-independent executable runs where it was loaded: its first
+    # instruction is its entry point, which tells how far it was moved.
+    entry = int(re.search(r"Entry point address:\s+0x([0-9a-f]+)", subprocess.run(
+        ["readelf", "-h", str(extension)], check=True, capture_output=True,
+        text=True).stdout).group(1), 16)
+    base = None
     # "I  addr,size" for an instruction, " L", " S", " M" for a load, store or both.
     for line in log.read_text().splitlines():
-        match = re.match(r"^ ?[ILSM] +([0-9a-f]+),", line)
+        match = re.match(r"^ ?([ILSM]) +([0-9a-f]+),", line)
         if not match:
             continue
-        address = int(match.group(1), 16)
+        if base is None:
+            if match.group(1) != "I":
+                continue
+            base = int(match.group(2), 16) - entry
+        address = int(match.group(2), 16) - base
         i = bisect.bisect_right(starts, address) - 1
         if i >= 0 and address < table[i][0] + max(table[i][1], 1):
             touched.add(table[i][2])

@@ -32,7 +32,12 @@ int main() {
       extensionBundleIdentifier);
   // From here on it reads its preference folders and connects to the agent, nothing more;
   // before the first frame and before the pool's first thread, which inherits the lock.
-  confineExtensionProcess(*stores, extensionLogger());
+  confineExtensionProcess(*stores, extensionLogger(), kKernelsLandlockAbi,
+#ifdef OSTRELA_FATAL_REFUSALS  // test builds: a call the lock refuses ends the process, named
+                          Refusals::reportAndExit);
+#else
+                          Refusals::answerEperm);
+#endif
   // The relay to the agent at its fixed address, on a pool of worker threads. Making them
   // opens nothing and starts no thread: the first relayed message starts the pool's first
   // thread, so a process that relays nothing has none.

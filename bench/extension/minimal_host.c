@@ -4,6 +4,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "minimal_lock.h"
+
 static int read_all(char* p, size_t n) {
   while (n > 0) {
     ssize_t r = read(0, p, n);
@@ -15,6 +17,9 @@ static int read_all(char* p, size_t n) {
 }
 
 int main(void) {
+#ifdef OSTRELA_LOCKED
+  lock_like_the_extension();
+#endif
   static char body[65536];
   uint32_t length = 0;
   if (read_all((char*)&length, 4) != 0 || length > sizeof body) return 1;

@@ -10,6 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "minimal_lock.h"
+
 static int read_all(int fd, char* p, size_t n) {
   while (n > 0) {
     ssize_t r = read(fd, p, n);
@@ -21,6 +23,9 @@ static int read_all(int fd, char* p, size_t n) {
 }
 
 int main(void) {
+#ifdef OSTRELA_LOCKED
+  lock_like_the_extension();
+#endif
   static char body[65536];
   static char buffer[131072];
   uint32_t length = 0;

@@ -3,7 +3,24 @@
 // tested where they live; here each path once. browser_test.py speaks to it as a browser.
 #include <gtest/gtest.h>
 
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/fanotify.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/ptrace.h>
+#include <sys/resource.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +40,7 @@
 #include "shared/managed_configuration_key.h"
 #include "tests/support/managed_namespace.h"
 #include "tests/support/proc_status.h"
+#include "tests/support/results_in_child.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_agent.h"
 
@@ -57,6 +75,21 @@ std::pair<std::string, std::string> idAndError(const std::string& reply) {
   const AnyValue* error = member(value, "error");
   return {id && id->isString() ? *id->asString() : "<none>",
           error && error->isString() ? *error->asString() : "<none>"};
+}
+
+// The seccomp program in force in process `pid`, read through ptrace (root only).
+std::vector<sock_filter> liveFilter(pid_t pid) {
+  std::vector<sock_filter> program(BPF_MAXINSNS);
+  if (::ptrace(PTRACE_ATTACH, pid, nullptr, nullptr) != 0) return {};
+  ::waitpid(pid, nullptr, __WALL);
+  program.resize(std::max(0L, ::ptrace(PTRACE_SECCOMP_GET_FILTER, pid, 0, program.data())));
+  ::ptrace(PTRACE_DETACH, pid, nullptr, nullptr);
+  return program;
+}
+
+long mapPage(int protection) {
+  return reinterpret_cast<long>(
+      ::mmap(nullptr, 4096, protection, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
 }
 
 constexpr const char* kManagedFile = "com.ostrela.safari-extension.extension.json";
@@ -298,6 +331,88 @@ TEST_F(ExtensionProcess, ConfinedOnEveryThreadBetweenMessages) {
   host->closeInput();
   EXPECT_EQ(host->wait(5s), 0);
   EXPECT_NE(host->errorOutput().find("debug: Confined: "), std::string::npos);
+}
+
+// The live process's seccomp program, read from outside as root can
+// (PTRACE_SECCOMP_GET_FILTER), installed in a forked child that tries each call
+// of the table there: what the process never does is refused with EPERM, not
+// with the call's own error (arguments that would work, or that are merely
+// wrong), and what it lives on passes.
+TEST_F(ExtensionProcess, TheLiveFilterRefusesWhatTheProcessNeverDoes) {
+  if (::geteuid() != 0) GTEST_SKIP() << "reading another process's filter needs root";
+  auto host = start();
+  host->writeFrame(R"({"type":"getManagedConfig","id":1})");
+  ASSERT_TRUE(host->readFrame(5s));
+  std::vector<sock_filter> program = liveFilter(host->pid());
+  host->closeInput();
+  EXPECT_EQ(host->wait(5s), 0);
+  ASSERT_FALSE(program.empty());
+  // A test build's program traps where an installed one answers EPERM.
+  for (sock_filter& instruction : program) {
+    if (instruction.code == (BPF_RET | BPF_K) && instruction.k == SECCOMP_RET_TRAP) {
+      instruction.k = SECCOMP_RET_ERRNO | EPERM;
+    }
+  }
+  const std::string file = folder.write("mine", "x");
+  const auto path = file.c_str();
+  struct Case {
+    const char* name;
+    int expected;
+    std::function<long()> probe;
+  } cases[] = {
+    {"chmod", EPERM, [&] { return ::chmod(path, 0644); }},
+    {"fchmodat", EPERM, [&] { return ::fchmodat(AT_FDCWD, path, 0644, 0); }},
+    {"setxattr ACL", EPERM, [&] { return ::setxattr(path, "system.posix_acl_access", "", 0, 0); }},
+    {"setxattr user.", EPERM, [&] { return ::setxattr(path, "user.x", "1", 1, 0); }},
+    {"utimensat", EPERM, [&] { return ::utimensat(AT_FDCWD, path, nullptr, 0); }},
+    {"chown", EPERM, [&] { return ::chown(path, 0, 0); }},
+    {"fchownat", EPERM, [&] { return ::fchownat(AT_FDCWD, path, 0, 0, 0); }},
+    {"shmget", EPERM, [] { return ::shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0600); }},
+    {"shmat", EPERM, [] { return reinterpret_cast<long>(::shmat(0, nullptr, 0)); }},
+    {"prlimit", EPERM, [] { return ::prlimit(::getppid(), RLIMIT_NOFILE, nullptr, nullptr); }},
+    {"setpriority", EPERM, [] { return ::setpriority(PRIO_PROCESS, ::getppid(), 0); }},
+    {"inotify", EPERM, [] { return ::inotify_init1(IN_CLOEXEC); }},
+    {"fanotify", EPERM, [] { return ::fanotify_init(0, 0); }},
+    {"prctl dumpable", EPERM, [] { return ::prctl(PR_SET_DUMPABLE, 1); }},
+    {"mmap exec", EPERM, [] { return mapPage(PROT_READ | PROT_EXEC); }},
+    {"mprotect exec", EPERM,
+     [] { return ::mprotect(reinterpret_cast<void*>(mapPage(PROT_READ)), 4096, PROT_EXEC); }},
+    {"fork", EPERM,
+     [] {
+       const long pid = ::syscall(SYS_clone, SIGCHLD, nullptr, nullptr, nullptr, nullptr);
+       if (pid == 0) ::_exit(0);
+       return pid;
+     }},
+    {"kill", EPERM, [] { return ::kill(::getppid(), 0); }},
+    // Without the filter: ESRCH (not attached), and 0 (nothing to read).
+    {"ptrace", EPERM, [] { return ::ptrace(PTRACE_PEEKDATA, ::getppid(), nullptr, nullptr); }},
+    {"process_vm_readv", EPERM,
+     [] { return ::process_vm_readv(::getppid(), nullptr, 0, nullptr, 0, 0); }},
+    {"clone3", ENOSYS, [] { return ::syscall(SYS_clone3, nullptr, 0); }},
+    {"ioctl TIOCSTI", EPERM, [] { return ::ioctl(-1, TIOCSTI, "x"); }},
+#if defined(__x86_64__)
+    {"x32 getpid", EPERM, [] { return ::syscall(0x40000000 | SYS_getpid); }},
+#endif
+    {"socket TCP", 0, [] { return ::socket(AF_INET6, SOCK_STREAM, IPPROTO_TCP); }},
+    {"own prlimit", 0, [] { return ::prlimit(0, RLIMIT_NOFILE, nullptr, nullptr); }},
+    {"mmap writable", 0, [] { return mapPage(PROT_READ | PROT_WRITE); }},
+  };
+  std::vector<std::function<int()>> probes;
+  for (const Case& c : cases) probes.push_back([&c] { return c.probe() >= 0 ? 0 : errno; });
+  const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+  const auto errors = resultsInChild(
+                          [&] {
+                            if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+                                ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) != 0) {
+                              ::_exit(1);
+                            }
+                          },
+                          probes)
+                          .results;
+  ASSERT_EQ(errors.size(), std::size(cases));
+  for (std::size_t i = 0; i < errors.size(); ++i) {
+    EXPECT_EQ(errors[i], cases[i].expected) << cases[i].name << ": " << std::strerror(errors[i]);
+  }
 }
 
 TEST_F(ExtensionProcess, ForcedValuesOnlyFromRootsFilesInTheInstalledFolder) {

@@ -20,18 +20,22 @@ std::uint64_t fileAccessesOf(int abi) {
   return handled;
 }
 
-// Read access beneath a folder (`folder`) or to a file, through `opened`. A
-// path that is not there, or not a folder where one is meant, gets no rule:
-// there is nothing to read.
+// Read access beneath the folder (`folder`) or to the file that `fd` is.
+bool addReadRule(int ruleset, int fd, bool folder) {
+  landlock_path_beneath_attr rule{};
+  rule.allowed_access = LANDLOCK_ACCESS_FS_READ_FILE | (folder ? LANDLOCK_ACCESS_FS_READ_DIR : 0);
+  rule.parent_fd = fd;
+  return ::syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
+}
+
+// The same through `path`, kept open in `opened`. A path that is not there, or
+// not a folder where one is meant, gets no rule: there is nothing to read.
 bool addReadRule(int ruleset, const std::filesystem::path& path, bool folder,
                  std::vector<FileDescriptor>& opened) {
   FileDescriptor fd(::open(path.c_str(), O_PATH | O_CLOEXEC | (folder ? O_DIRECTORY : 0)));
   if (!fd.valid()) return true;
-  landlock_path_beneath_attr rule{};
-  rule.allowed_access = LANDLOCK_ACCESS_FS_READ_FILE | (folder ? LANDLOCK_ACCESS_FS_READ_DIR : 0);
-  rule.parent_fd = fd.get();
   opened.push_back(std::move(fd));
-  return ::syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
+  return addReadRule(ruleset, opened.back().get(), folder);
 }
 
 }  // namespace
@@ -56,6 +60,9 @@ int restrictWithLandlock(const ConfinementPolicy& policy, int abi) {
   }
   for (const auto& file : policy.readableFiles) {
     added &= addReadRule(ruleset.get(), file, false, opened);
+  }
+  for (const FileDescriptor& file : policy.readableOpenedFiles) {
+    added &= addReadRule(ruleset.get(), file.get(), false);
   }
   if (abi >= 4 && policy.connectPort) {
     landlock::NetPortAttr port{landlock::kAccessNetConnectTcp, *policy.connectPort};

@@ -25,14 +25,15 @@ bool kernelTakesSeccompFilters() {
   return ::syscall(SYS_seccomp, SECCOMP_GET_ACTION_AVAIL, 0, &action) == 0;
 }
 
-ConfinementLevel confineProcess(const ConfinementPolicy& policy, int landlockAbi) {
+ConfinementLevel confineProcess(const ConfinementPolicy& policy, int landlockAbi,
+                                Refusals refusals) {
   ConfinementLevel level;
   // Both filters need it; it also keeps setuid programs from running with privileges.
   if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return level;
   ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   level.landlockAbi = restrictWithLandlock(policy, std::min(landlockAbi, kernelLandlockAbi()));
   level.networkRules = level.landlockAbi >= 4;
-  level.seccomp = installSystemCallFilter();
+  level.seccomp = installSystemCallFilter(refusals);
   return level;
 }
 

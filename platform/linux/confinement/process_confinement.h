@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/confinement/system_call_filter.h"
+#include "platform/linux/file_descriptor.h"
+
 namespace ostrela::linux_platform {
 
 // What the process keeps. Everything else about files and TCP is refused:
@@ -19,6 +22,8 @@ struct ConfinementPolicy {
   std::vector<std::filesystem::path> readableFolders;
   // These files may be read.
   std::vector<std::filesystem::path> readableFiles;
+  // And these, already opened (by a walk that checked the way to them).
+  std::vector<FileDescriptor> readableOpenedFiles;
   // The one TCP port it may connect to, on any address.
   std::optional<std::uint16_t> connectPort;
 };
@@ -50,7 +55,8 @@ inline constexpr int kKernelsLandlockAbi = 1 << 30;
 // Landlock binds the calling thread and the threads it starts afterwards
 // only: call it before the process starts any thread.
 ConfinementLevel confineProcess(const ConfinementPolicy& policy,
-                                int landlockAbi = kKernelsLandlockAbi);
+                                int landlockAbi = kKernelsLandlockAbi,
+                                Refusals refusals = Refusals::answerEperm);
 
 // "Landlock ABI 7 (files and TCP), seccomp filter", "no Landlock, seccomp filter", ...
 std::string describeConfinement(const ConfinementLevel& level);

@@ -13,11 +13,12 @@ ConfinementPolicy extensionConfinementPolicy(const FilePreferenceStores& stores)
   // on procfs holds for a folder only, its files being made anew at each open.
   policy.readableFolders = {managedFile.parent_path(), stores.ownFile().parent_path().parent_path(),
                             "/proc/self/net"};
-  // A forced file may be a link to a file elsewhere; whether to trust it is judged when read.
+  // A forced file may be a link to a file elsewhere: the rule is for the file that the
+  // trusted walk opened, never for where a link leads that the walk refused.
   std::error_code ec;
   if (std::filesystem::is_symlink(managedFile, ec)) {
-    if (auto target = std::filesystem::canonical(managedFile, ec); !ec) {
-      policy.readableFiles.push_back(std::move(target));
+    if (FileDescriptor file = stores.openManagedFile(); file.valid()) {
+      policy.readableOpenedFiles.push_back(std::move(file));
     }
   }
   // glibc reads the time zone at the first time stamp, although UTC stamps need
@@ -28,9 +29,10 @@ ConfinementPolicy extensionConfinementPolicy(const FilePreferenceStores& stores)
 }
 
 ConfinementLevel confineExtensionProcess(const FilePreferenceStores& stores, const Logger& logger,
-                                         int landlockAbi) {
+                                         int landlockAbi, Refusals refusals) {
   lookUpAgentServiceAccount();
-  const ConfinementLevel level = confineProcess(extensionConfinementPolicy(stores), landlockAbi);
+  const ConfinementLevel level =
+      confineProcess(extensionConfinementPolicy(stores), landlockAbi, refusals);
   if (logger.isEnabled(LogLevel::debug)) {
     logger.log(LogLevel::debug, "Confined: %{public}s", {describeConfinement(level).c_str()});
   }

@@ -10,8 +10,8 @@
 namespace ostrela::linux_platform {
 
 // The forced-preferences folder (and the file its link leads to, when the
-// forced file is a link), the user's ostrela/ folder of own preferences and
-// App Group stores, /proc/self/net (for /proc/net/tcp and tcp6), /etc/localtime;
+// forced file is a link that the trusted walk followed), the user's ostrela/ folder of own
+// preferences and App Group stores, /proc/self/net (for /proc/net/tcp and tcp6), /etc/localtime;
 // TCP connect to the agent's port.
 ConfinementPolicy extensionConfinementPolicy(const FilePreferenceStores& stores);
 
@@ -20,6 +20,7 @@ ConfinementPolicy extensionConfinementPolicy(const FilePreferenceStores& stores)
 // at debug level which level is in force. On the main thread, before any other
 // thread starts and before the first message is read.
 ConfinementLevel confineExtensionProcess(const FilePreferenceStores& stores, const Logger& logger,
-                                         int landlockAbi = kKernelsLandlockAbi);
+                                         int landlockAbi = kKernelsLandlockAbi,
+                                         Refusals refusals = Refusals::answerEperm);
 
 }  // namespace ostrela::linux_platform

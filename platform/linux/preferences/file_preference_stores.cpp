@@ -186,6 +186,10 @@ std::filesystem::path FilePreferenceStores::managedFile() const {
   return managed_.folder / (domain_ + ".json");
 }
 
+FileDescriptor FilePreferenceStores::openManagedFile() const {
+  return openTrustedManagedFile(managedFile(), managed_.checkOwnership);
+}
+
 std::filesystem::path FilePreferenceStores::ownFile() const {
   return directories_.configHome / "ostrela" / "preferences" / (domain_ + ".json");
 }

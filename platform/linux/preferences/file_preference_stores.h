@@ -94,6 +94,9 @@ class FilePreferenceStores : public PreferenceStores {
       std::string_view suiteName) const override;
 
   std::filesystem::path managedFile() const;
+  // The forced file as the trusted walk opened it (managed_preferences_trust.h);
+  // none when it is missing or may not be trusted.
+  FileDescriptor openManagedFile() const;
   std::filesystem::path ownFile() const;
   std::filesystem::path suiteFolder(std::string_view suiteName) const;
   std::filesystem::path suiteFile(std::string_view suiteName) const;

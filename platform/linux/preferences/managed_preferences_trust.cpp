@@ -184,6 +184,10 @@ ManagedPreferencesRead readManagedPreferences(const std::filesystem::path& file,
   return {std::get<AnyMap>(std::move(read)), std::nullopt, std::nullopt};
 }
 
+FileDescriptor openTrustedManagedFile(const std::filesystem::path& file, bool checkOwnership) {
+  return openManagedFile(file, checkOwnership).fd;
+}
+
 std::optional<std::string> whyManagedFileIsUntrusted(const std::filesystem::path& file) {
   Opening opening = openManagedFile(file, true);
   if (opening.fd.valid()) return std::nullopt;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/any_value.h"
+#include "platform/linux/file_descriptor.h"
 
 namespace ostrela::linux_platform {
 
@@ -42,6 +43,10 @@ struct ManagedPreferencesRead {
 // function, and so reports the same reason.
 ManagedPreferencesRead readManagedPreferences(const std::filesystem::path& file,
                                               bool checkOwnership = true);
+
+// The file as that walk opened it, read-only; none when it is missing or may not be trusted.
+FileDescriptor openTrustedManagedFile(const std::filesystem::path& file,
+                                      bool checkOwnership = true);
 
 // The same walk for any file root is to trust (a manifest it reads, a program
 // it starts): nothing when the file meets the rule, else why not (a missing
