@@ -44,10 +44,10 @@ std::int64_t readBackCount(const AnyMap& published, const AnyMap& readBack) {
   return agreeing < all ? agreeing : static_cast<std::int64_t>(readBack.size());
 }
 
-void logUnavailable(const Logger& logger, const std::string& suite) {
+void logUnavailable(const Logger& logger) {
   logger.log(LogLevel::error,
              "Managed configuration not published: the App Group %{public}s is unavailable",
-             {suite.c_str()});
+             {appGroupSuiteName});
 }
 
 }  // namespace
@@ -68,26 +68,25 @@ AnyMap forcedConfiguration(const ManagedPreferenceDomain* domain) {
 AnyMap publishManagedConfiguration(const std::shared_ptr<ManagedPreferenceDomain>& managed,
                                    const std::shared_ptr<MutablePreferenceDomain>& appGroup,
                                    const Logger& logger) {
-  const std::string suite(appGroupSuiteName);  // log arguments are C strings
   // Nothing forced is not the same as forced values that cannot be read: withdrawing the
   // published copy then would take the extension's fallback away because of a typo.
   if (const auto problem = managed ? managed->forcedValuesProblem() : std::nullopt) {
     logger.log(LogLevel::error,
                "Managed configuration not published: the forced values cannot be read "
                "(%{public}s), so the App Group %{public}s keeps the copy published before",
-               {problem->c_str(), suite.c_str()});
+               {problem->c_str(), appGroupSuiteName});
     return {};
   }
   AnyMap published = bridgeableEntries(forcedConfiguration(managed.get()));
   if (!appGroup) {
-    logUnavailable(logger, suite);
+    logUnavailable(logger);
     return published;
   }
   // One update, so that the store is locked and written once and a reader sees all six or none.
   if (auto unavailable = appGroup->applyChanges(mirrorChanges(published))) {
     logger.log(LogLevel::error, "Cannot use the App Group store: %{public}s",
                {unavailable->reason.c_str()});
-    logUnavailable(logger, suite);
+    logUnavailable(logger);
     return published;
   }
 
@@ -97,6 +96,8 @@ AnyMap publishManagedConfiguration(const std::shared_ptr<ManagedPreferenceDomain
   const std::int64_t readBack = readBackCount(
       published, ManagedConfigurationReader(nullptr, appGroup).managedConfiguration());
   if (publishedCount == readBack) {
+    // The line's format has an empty last argument: tools that match the format whole know
+    // it so.
     logger.log(LogLevel::debug,
                "Published and read back %{public}ld managed key(s) via the App Group%{public}s",
                {publishedCount, ""});
@@ -104,7 +105,7 @@ AnyMap publishManagedConfiguration(const std::shared_ptr<ManagedPreferenceDomain
     logger.log(LogLevel::error,
                "App Group bridge mismatch: published %{public}ld managed key(s) to %{public}s but "
                "read back %{public}ld",
-               {publishedCount, suite.c_str(), readBack});
+               {publishedCount, appGroupSuiteName, readBack});
   }
   return published;
 }

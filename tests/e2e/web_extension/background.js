@@ -43,7 +43,7 @@ async function run() {
   results.push(await sendOne("com.ostrela.redaction_host",
                              { type: "scrub", host: "com.ostrela.redaction_host", id: 3, text: "x" }));
   results.push(await overPort("com.ostrela.ldap_host", [
-    { type: "getLdap", host: "com.ostrela.ldap_host", id: "slow", delayMs: 500 },
+    { type: "getLdap", host: "com.ostrela.ldap_host", id: "relayed" },
     { type: "getManagedConfig", id: "fast" },
     { type: "nothing", id: true },
   ]));
