@@ -199,7 +199,7 @@ TEST(OstrelaDoctor, ReportsEachBrokenMachineWithItsLine) {
     const bool works = std::string_view(row.expectedLine).starts_with("[ ok ]");
     EXPECT_EQ(run.status, works ? 0 : 1) << run.output;
   }
-  EXPECT_LT(testing::largestReapedChildPeak(), 64 * 1024)
+  EXPECT_LT(testing::largestReapedChildPeak(), testing::kPeakMemoryBoundKiB)
       << "KiB, the doctor's peak among them (a host kept writing)";
 }
 

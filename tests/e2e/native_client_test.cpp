@@ -66,7 +66,7 @@ TEST(NativeClient, EveryFaultOfTheHostIsAFailureWithItsReason) {
     EXPECT_EQ(client.wait(60s), c.status) << c.name;
     EXPECT_THAT(client.errorOutput(), EndsWith(c.printed + "\n")) << c.name;
   }
-  EXPECT_LT(largestReapedChildPeak(), 64 * 1024) << "KiB, the client's peak among them";
+  EXPECT_LT(largestReapedChildPeak(), kPeakMemoryBoundKiB) << "KiB, the client's peak among them";
 }
 
 // A caller with a signal handler sees its calls interrupted (EINTR): each is retried.

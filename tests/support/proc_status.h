@@ -20,4 +20,13 @@ long descriptorCount(pid_t pid);
 // /proc/<pid>/status is gone, so the kernel's account (getrusage) tells it.
 long largestReapedChildPeak();
 
+// The most a tool or host under test may hold, in KiB. The programs are built like the
+// tests: sanitizers keep freed memory in quarantine and shadow all of it, so under them the
+// bound only proves that memory stops growing.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr long kPeakMemoryBoundKiB = 1024 * 1024;
+#else
+inline constexpr long kPeakMemoryBoundKiB = 64 * 1024;
+#endif
+
 }  // namespace ostrela::testing
