@@ -13,6 +13,8 @@
 #include <variant>
 #include <vector>
 
+#include "core/key_index.h"
+
 namespace ostrela {
 
 class AnyValue;
@@ -95,24 +97,13 @@ class AnyMap {
   friend bool operator==(const AnyMap& a, const AnyMap& b);
 
  private:
-  // Open addressing with linear probing, at most 3/4 full. A slot holds the
-  // upper 32 bits of the key's hash and its position in entries_ plus one
-  // (0: empty), so a probe rarely reads a key and growing needs no hashing.
-  struct Index {
-    std::vector<std::uint64_t> slots;
-    static std::uint32_t fragment(std::string_view key);
-    std::size_t mask() const { return slots.size() - 1; }
-    void place(std::uint32_t hash, std::size_t position);
-    // Room for `count` members, keeping the slots already placed.
-    void fit(std::size_t count);
-  };
   // Position of `key` in entries_, or entries_.size(); `hash` is hashIfIndexed(key).
   std::size_t position(std::string_view key, std::uint32_t hash) const;
   std::uint32_t hashIfIndexed(std::string_view key) const;
   void rebuildIndex();
 
   std::vector<Entry> entries_;
-  std::unique_ptr<Index> index_;  // only while size() > kIndexedSize
+  std::unique_ptr<KeyIndex> index_;  // only while size() > kIndexedSize
 };
 
 // One of null, boolean, number, string, date, data, array or map. "Absent" is

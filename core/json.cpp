@@ -1,6 +1,7 @@
 // The only translation unit that includes Boost.JSON (header-only mode).
 #include "core/json.h"
 
+#include "core/json_events.h"
 #include "core/unicode.h"
 
 #include <boost/json/basic_parser_impl.hpp>
@@ -20,17 +21,10 @@ using json::string_view;
 
 // Builds an AnyValue from the parser's events, with an explicit stack instead
 // of recursion.
-class ValueBuilder {
+class ValueBuilder : public json_text::JsonEvents<ValueBuilder> {
  public:
-  static constexpr std::size_t max_object_size = std::size_t(-1);
-  static constexpr std::size_t max_array_size = std::size_t(-1);
-  static constexpr std::size_t max_key_size = std::size_t(-1);
-  static constexpr std::size_t max_string_size = std::size_t(-1);
-
   std::optional<AnyValue> take() { return std::move(root_); }
 
-  bool on_document_begin(error_code&) { return true; }
-  bool on_document_end(error_code&) { return true; }
   bool on_array_begin(error_code&) {
     stack_.push_back(Frame{AnyValue(AnyArray{}), {}});
     return true;
@@ -59,32 +53,7 @@ class ValueBuilder {
     stack_.back().key = std::exchange(text_, {});
     return true;
   }
-  // A number may arrive in parts; its text is kept for the cases below.
-  bool on_number_part(string_view s, error_code&) {
-    number_.append(s.data(), s.size());
-    return true;
-  }
-  bool on_int64(std::int64_t i, string_view s, error_code&) {
-    number_.append(s.data(), s.size());
-    const bool negative = number_.front() == '-';
-    number_.clear();
-    // "-0" is negative zero, which only a double can carry.
-    return add(i == 0 && negative ? AnyValue(-0.0) : AnyValue(i));
-  }
-  bool on_uint64(std::uint64_t u, string_view, error_code&) {
-    number_.clear();
-    return add(AnyValue(u));
-  }
-  bool on_double(double d, string_view s, error_code&) {
-    // The parser's own conversion may be off by one unit in the last place;
-    // from_chars rounds correctly, so a number echoes exactly as it came.
-    number_.append(s.data(), s.size());
-    double precise = d;
-    const auto [end, ec] =
-        std::from_chars(number_.data(), number_.data() + number_.size(), precise);
-    number_.clear();
-    return add(AnyValue(ec == std::errc() ? precise : d));
-  }
+  bool on_number(const Number& number) { return add(AnyValue(number)); }
   bool on_bool(bool b, error_code&) { return add(AnyValue(b)); }
   bool on_null(error_code&) { return add(AnyValue(Null{})); }
   bool on_comment_part(string_view, error_code&) { return false; }
@@ -119,56 +88,8 @@ class ValueBuilder {
 
   std::vector<Frame> stack_;
   std::string text_;
-  std::string number_;
   std::optional<AnyValue> root_;
 };
-
-void appendEscaped(std::string& out, std::string_view s) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out.push_back('"');
-  for (char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      default:
-        if (u < 0x20) {
-          out += "\\u00";
-          out.push_back(kHex[u >> 4]);
-          out.push_back(kHex[u & 0xF]);
-        } else {
-          out.push_back(c);
-        }
-    }
-  }
-  out.push_back('"');
-}
-
-template <typename T>
-void appendNumber(std::string& out, T value) {
-  char buffer[32];
-  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, end);
-}
 
 bool appendJson(std::string& out, const AnyValue& value, std::size_t depth);
 
@@ -184,24 +105,10 @@ struct Encoder {
     out += b ? "true" : "false";
     return true;
   }
-  bool operator()(const Number& n) const {
-    switch (n.kind()) {
-      case Number::Kind::signedInteger:
-        appendNumber(out, n.asInt());
-        return true;
-      case Number::Kind::unsignedInteger:
-        appendNumber(out, n.asUInt());
-        return true;
-      case Number::Kind::floating:
-        break;
-    }
-    if (!std::isfinite(n.asDouble())) return false;
-    appendNumber(out, n.asDouble());
-    return true;
-  }
+  bool operator()(const Number& n) const { return json_text::appendNumber(out, n); }
   bool operator()(const std::string& s) const {
     if (!unicode::isValidUtf8(s)) return false;
-    appendEscaped(out, s);
+    json_text::appendEscaped(out, s);
     return true;
   }
   bool operator()(const Date&) const { return false; }
@@ -244,9 +151,7 @@ namespace {
 
 // The document in `text`, or why there is none.
 std::variant<AnyValue, std::string> parseJson(std::string_view text) {
-  json::parse_options options;
-  options.max_depth = kMaxJsonDepth;
-  json::basic_parser<ValueBuilder> parser(options);
+  json::basic_parser<ValueBuilder> parser(json_text::decodeOptions());
   error_code ec;
   const std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
   if (ec || used != text.size() || !parser.done()) {
@@ -288,4 +193,87 @@ std::optional<std::string> encodeJson(const AnyMap& map) {
   return out;
 }
 
+namespace json_text {
+namespace {
+
+template <typename T>
+void appendDigits(std::string& out, T value) {
+  char buffer[32];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, end);
+}
+
+}  // namespace
+
+void appendEscaped(std::string& out, std::string_view s) {
+  out.push_back('"');
+  appendEscapedPart(out, s);
+  out.push_back('"');
+}
+
+void appendEscapedPart(std::string& out, std::string_view s) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      default:
+        if (u < 0x20) {
+          out += "\\u00";
+          out.push_back(kHex[u >> 4]);
+          out.push_back(kHex[u & 0xF]);
+        } else {
+          out.push_back(c);
+        }
+    }
+  }
+}
+
+bool appendNumber(std::string& out, const Number& number) {
+  switch (number.kind()) {
+    case Number::Kind::signedInteger:
+      appendDigits(out, number.asInt());
+      return true;
+    case Number::Kind::unsignedInteger:
+      appendDigits(out, number.asUInt());
+      return true;
+    case Number::Kind::floating:
+      break;
+  }
+  if (!std::isfinite(number.asDouble())) return false;
+  appendDigits(out, number.asDouble());
+  return true;
+}
+
+Number signedNumber(std::int64_t value, std::string_view text) {
+  return value == 0 && text.starts_with('-') ? Number::fromDouble(-0.0) : Number::fromInt(value);
+}
+
+Number floatingNumber(double value, std::string_view text) {
+  double precise = value;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), precise);
+  return Number::fromDouble(ec == std::errc() ? precise : value);
+}
+
+}  // namespace json_text
 }  // namespace ostrela

@@ -4,12 +4,15 @@
 // returns one item whose user info carries the reply.
 #pragma once
 
+#include <chrono>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
 #include "core/any_value.h"
+#include "core/json.h"
 
 namespace ostrela {
 
@@ -31,6 +34,17 @@ class ExtensionContext {
   virtual ~ExtensionContext() = default;
   virtual const std::vector<InputItem>& inputItems() const = 0;
   virtual void completeRequestReturningItems(std::vector<ExtensionItem> items) = 0;
+
+  // When the message arrived, when the runtime knows: a relayed message's budget counts from it.
+  virtual std::optional<std::chrono::steady_clock::time_point> arrival() const {
+    return std::nullopt;
+  }
+  // The first item's message, `message`, as compact JSON for the agent; nothing
+  // when JSON cannot carry it. A runtime that hands over only the members
+  // routing reads of a large message writes the whole from its own copy.
+  virtual std::optional<std::string> encodeMessage(const AnyMap& message) const {
+    return encodeJson(message);
+  }
 };
 
 }  // namespace ostrela

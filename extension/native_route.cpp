@@ -29,15 +29,20 @@ std::optional<AnyValue> messageIdentifier(const AnyMap& message) {
 }
 
 NativeRoute relayRoute(const AnyMap& message, const std::optional<AnyValue>& id,
-                       std::string_view type, AgentRelayBudget budget) {
-  std::optional<std::string> body = encodeJson(message);
+                       std::string_view type, AgentRelayBudget budget,
+                       const MessageEncoder& encode) {
+  std::optional<std::string> body = encode(message);
   if (!body) {
     return fail("Malformed '" + std::string(type) + "' request: not serializable as JSON", id);
   }
-  return RelayRoute{AgentRelayRequest{id, budget, std::move(*body)}};
+  return RelayRoute{AgentRelayRequest{id, budget, std::move(*body), std::nullopt}};
 }
 
 NativeRoute route(const AnyValue* message) {
+  return route(message, [](const AnyMap& object) { return encodeJson(object); });
+}
+
+NativeRoute route(const AnyValue* message, const MessageEncoder& encode) {
   const AnyMap* object = message != nullptr ? message->asMap() : nullptr;
   if (object == nullptr) {
     return fail("Malformed native message: expected a JSON object", std::nullopt);
@@ -54,12 +59,14 @@ NativeRoute route(const AnyValue* message) {
   if (const std::string* host = hostValue ? hostValue->asString() : nullptr) {
     if (*host == kIdentityHost) {
       if (*type == "getLdap" || *type == "getToken") {
-        return relayRoute(*object, id, *type, AgentRelayBudget::identity);
+        return relayRoute(*object, id, *type, AgentRelayBudget::identity, encode);
       }
       return fail(unsupported(*type, kIdentityHost), id);
     }
     if (*host == kRedactionHost) {
-      if (*type == "scrub") return relayRoute(*object, id, *type, AgentRelayBudget::redaction);
+      if (*type == "scrub") {
+        return relayRoute(*object, id, *type, AgentRelayBudget::redaction, encode);
+      }
       return fail(unsupported(*type, kRedactionHost), id);
     }
     return fail("Unknown native-messaging host '" + *host + "'", id);

@@ -2,6 +2,8 @@
 // local agent, or answered at once with an error reply.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +24,9 @@ struct AgentRelayRequest {
   AgentRelayBudget budget = AgentRelayBudget::identity;
   // The whole message as compact JSON, every member included.
   std::string body;
+  // When the message's frame arrived, when the runtime knows: the budget counts
+  // from it, else from when the relay takes the message.
+  std::optional<std::chrono::steady_clock::time_point> arrival;
 };
 
 struct RelayRoute {
@@ -36,9 +41,14 @@ struct ReplyRoute {
 
 using NativeRoute = std::variant<RelayRoute, ManagedConfigRoute, ReplyRoute>;
 
+// A message as compact JSON for the agent, or nothing when JSON cannot carry it.
+using MessageEncoder = std::function<std::optional<std::string>(const AnyMap&)>;
+
 // Never fails: every fault becomes a ReplyRoute with an error reply. A null
-// `message` is an absent one.
+// `message` is an absent one. A relayed message is written by `encode`, which
+// the first overload takes to be encodeJson.
 NativeRoute route(const AnyValue* message);
+NativeRoute route(const AnyValue* message, const MessageEncoder& encode);
 inline NativeRoute route(const std::optional<AnyValue>& message) {
   return route(message ? &*message : nullptr);
 }
@@ -47,8 +57,9 @@ inline NativeRoute route(const std::optional<AnyValue>& message) {
 // unchanged; else absent.
 std::optional<AnyValue> messageIdentifier(const AnyMap& message);
 
-// RelayRoute with the encoded message, or a ReplyRoute when it cannot be encoded as JSON.
+// RelayRoute with the message as `encode` writes it, or a ReplyRoute when it cannot.
 NativeRoute relayRoute(const AnyMap& message, const std::optional<AnyValue>& id,
-                       std::string_view type, AgentRelayBudget budget);
+                       std::string_view type, AgentRelayBudget budget,
+                       const MessageEncoder& encode);
 
 }  // namespace ostrela

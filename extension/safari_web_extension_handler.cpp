@@ -30,8 +30,10 @@ void SafariWebExtensionHandler::beginRequestWithExtensionContext(
   std::string label = typeLabel(message);
   auto completion = std::make_shared<ExtensionRequestCompletion>(context);
 
-  NativeRoute next = route(message);
+  NativeRoute next =
+      route(message, [&context](const AnyMap& object) { return context->encodeMessage(object); });
   if (auto* relay = std::get_if<RelayRoute>(&next)) {
+    relay->request.arrival = context->arrival();
     const Logger& logger = logger_;
     relayTasks_.startDetached(std::move(relay->request),
                               [&logger, label = std::move(label), completion](NativeReply reply) {

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (answer.size() <= 4096 && key(readAnswerInPieces(answer, 1, 1).outcome) != key(whole))
     std::abort();
 
-  const AgentRelayRequest request{AnyValue(7), AgentRelayBudget::identity, "{}"};
+  const AgentRelayRequest request{AnyValue(7), AgentRelayBudget::identity, "{}", std::nullopt};
   const NativeReply reply = judgeAgentOutcome(whole, AgentUrl(), request);
   const AnyValue* ok = reply.payload.find("ok");
   if (ok == nullptr || !ok->isBool()) std::abort();

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   // The first byte chooses the request's id: none, a string, a number.
   const std::string_view body(reinterpret_cast<const char*>(data) + 1, size - 1);
-  AgentRelayRequest request{std::nullopt, AgentRelayBudget::identity, "{}"};
+  AgentRelayRequest request{std::nullopt, AgentRelayBudget::identity, "{}", std::nullopt};
   if (data[0] % 3 == 1) request.id = AnyValue("abc");
   if (data[0] % 3 == 2) request.id = AnyValue(7);
 

@@ -1,8 +1,12 @@
-// Large native messages: the time to decode a frame of 1, 16 and 64 MiB in this
-// process next to boost::json::parse of the same bytes (the baseline, run
-// alternately in the same process), then the time OstrelaExtension takes to
-// answer that frame (wall-clock and its CPU time) and its peak resident memory
-// (VmHWM) while answering it. Decoding times are CPU seconds, medians of the runs.
+// Large native messages, answered locally or relayed: the time to read a frame
+// of 1, 16 and 64 MiB in one pass (outlineJsonObject, and reencodeJson for a
+// relayed one), as a value (decodeJson, and encodeJson for a relayed one) and
+// with boost::json::parse (the baseline), run alternately in this process;
+// then the time OstrelaExtension takes to answer that frame (wall-clock and its
+// CPU time) and its peak resident memory (VmHWM) while answering it. A relayed
+// frame finds no agent (run it in a network namespace of its own) and is
+// answered that the agent is not reachable, after its body was written.
+// Reading times are CPU seconds, medians of the runs.
 // Usage: ostrela_large_frame_bench [largest MiB, default 64] [decode runs, default 3]
 //        [host executable, default the OstrelaExtension built beside it: another build to compare]
 #include <sys/resource.h>
@@ -17,8 +21,10 @@
 #include <vector>
 
 #include "core/json.h"
+#include "core/json_one_pass.h"
 #include "platform/linux/native_messaging/frame_codec.h"
 #include "platform/linux/native_messaging/native_host_process.h"
+#include "shared/bundle_identifiers.h"
 #include "tests/support/proc_status.h"
 #include "tests/support/temporary_directory.h"
 
@@ -44,10 +50,17 @@ std::string shortKey(std::size_t n) {
   return key;
 }
 
-// {"type":"nonsense","id":1,"d":{...}} of at most `size` bytes, members as small
-// as possible (`"k":0`, the worst case for memory) or like `"k1234":1234`.
-std::string membersFrame(std::size_t size, bool shortest) {
-  std::string text = R"({"type":"nonsense","id":1,"d":{)";
+// The head of every frame: answered locally, or relayed to the redaction agent.
+std::string frameHead(bool relayed) {
+  return relayed ? R"({"type":"scrub","host":")" + std::string(ostrela::kRedactionHost) +
+                       R"(","id":1,"d":)"
+                 : R"({"type":"nonsense","id":1,"d":)";
+}
+
+// A frame of at most `size` bytes whose "d" holds members as small as possible
+// (`"k":0`, the worst case for memory) or like `"k1234":1234`.
+std::string membersFrame(std::size_t size, bool shortest, bool relayed) {
+  std::string text = frameHead(relayed) + "{";
   for (std::size_t i = 0;; ++i) {
     const std::string member = shortest ? "\"" + shortKey(i) + "\":0"
                                         : "\"k" + std::to_string(i) + "\":" + std::to_string(i);
@@ -58,15 +71,15 @@ std::string membersFrame(std::size_t size, bool shortest) {
   return text + "}}";
 }
 
-// {"type":"nonsense","id":1,"d":[0,0,...]}: the most values a frame can hold.
-std::string zerosFrame(std::size_t size) {
-  std::string text = R"({"type":"nonsense","id":1,"d":[0)";
+// "d":[0,0,...]: the most values a frame can hold.
+std::string zerosFrame(std::size_t size, bool relayed) {
+  std::string text = frameHead(relayed) + "[0";
   while (text.size() + 4 <= size) text += ",0";
   return text + "]}";
 }
 
-std::string stringFrame(std::size_t size) {
-  const std::string head = R"({"type":"nonsense","id":1,"d":")";
+std::string stringFrame(std::size_t size, bool relayed) {
+  const std::string head = frameHead(relayed) + "\"";
   return head + std::string(size - head.size() - 2, 'x') + "\"}";
 }
 
@@ -128,46 +141,49 @@ int main(int argc, char** argv) {
   const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + (folder.path() / "home").string(),
                                         "XDG_CONFIG_DIRS=" + (folder.path() / "etc").string()};
 
-  std::printf("%-16s %4s %9s | %8s %8s %6s | %8s %8s %9s %6s\n", "frame", "MiB", "members",
-              "decode", "boost", "ratio", "answer", "cpu", "peak MiB", "x size");
+  std::printf("%-16s %-7s %4s | %8s %8s %8s %6s | %8s %8s %9s %6s\n", "frame", "route", "MiB",
+              "one pass", "value", "boost", "ratio", "answer", "cpu", "peak MiB", "x size");
   for (const char* shape : {"small members", "shortest members", "array of zeros", "one string"}) {
-    for (std::size_t mib : {std::size_t{1}, std::size_t{16}, std::size_t{64}}) {
-      if (mib > largest) continue;
-      // The largest frame a browser sends is 64 MiB, header included.
-      const std::size_t size = mib * kMiB - (mib == 64 ? 4 : 0);
-      const std::string name(shape);
-      const std::string frame = name == "one string" ? stringFrame(size)
-                                : name == "array of zeros"
-                                    ? zerosFrame(size)
-                                    : membersFrame(size, name == "shortest members");
-      std::vector<double> ours, boost;
-      std::size_t members = 0;
-      // A warm-up pair first, so that neither pays for the other's first page faults;
-      // small frames get more runs, their times being short.
-      const int count = 1 + std::max(runs, static_cast<int>(16 / mib));
-      for (int i = 0; i < count; ++i) {  // alternated, so both see the same machine
-        ours.push_back(seconds([&] {
-          const auto value = ostrela::decodeJson(frame);
-          if (!value) std::abort();
-          const ostrela::AnyValue* d = ostrela::member(value, "d");
-          members = d->isMap() ? d->asMap()->size() : d->isArray() ? d->asArray()->size() : 1;
-        }));
-        boost.push_back(seconds([&] {
-          boost::json::error_code ec;
-          const boost::json::value value = boost::json::parse(frame, ec);
-          if (ec) std::abort();
-        }));
+    for (const bool relayed : {false, true}) {
+      for (std::size_t mib : {std::size_t{1}, std::size_t{16}, std::size_t{64}}) {
+        if (mib > largest) continue;
+        // The largest frame a browser sends is 64 MiB, header included.
+        const std::size_t size = mib * kMiB - (mib == 64 ? 4 : 0);
+        const std::string name(shape);
+        const std::string frame = name == "one string" ? stringFrame(size, relayed)
+                                  : name == "array of zeros"
+                                      ? zerosFrame(size, relayed)
+                                      : membersFrame(size, name == "shortest members", relayed);
+        std::vector<double> onePass, value, boost;
+        // A warm-up round first, so that none pays for another's first page faults;
+        // small frames get more runs, their times being short.
+        const int count = 1 + std::max(runs, static_cast<int>(16 / mib));
+        for (int i = 0; i < count; ++i) {  // alternated, so all see the same machine
+          onePass.push_back(seconds([&] {
+            if (!ostrela::outlineJsonObject(frame)) std::abort();
+            if (relayed && !ostrela::reencodeJson(frame)) std::abort();
+          }));
+          value.push_back(seconds([&] {
+            const auto decoded = ostrela::decodeJson(frame);
+            if (!decoded) std::abort();
+            if (relayed && !ostrela::encodeJson(*decoded)) std::abort();
+          }));
+          boost.push_back(seconds([&] {
+            boost::json::error_code ec;
+            const boost::json::value parsed = boost::json::parse(frame, ec);
+            if (ec) std::abort();
+          }));
+        }
+        const Answer a = answer(executable, frame, env);
+        for (auto* times : {&onePass, &value, &boost}) times->erase(times->begin());
+        const double peakMiB = static_cast<double>(a.peakKiB) / 1024.0;
+        std::printf("%-16s %-7s %4zu | %8.3f %8.3f %8.3f %5.2fx | %8.3f %8.3f %9.1f %5.1fx%s\n",
+                    shape, relayed ? "relayed" : "local", mib, median(onePass), median(value),
+                    median(boost), median(onePass) / median(boost), a.seconds, a.cpuSeconds,
+                    peakMiB, peakMiB / static_cast<double>(frame.size()) * kMiB,
+                    a.replied ? "" : "  (NO ERROR REPLY)");
+        std::fflush(stdout);
       }
-      const Answer a = answer(executable, frame, env);
-      ours.erase(ours.begin());
-      boost.erase(boost.begin());
-      const double ratio = median(ours) / median(boost);
-      const double peakMiB = static_cast<double>(a.peakKiB) / 1024.0;
-      std::printf("%-16s %4zu %9zu | %8.3f %8.3f %5.2fx | %8.3f %8.3f %9.1f %5.1fx%s\n", shape, mib,
-                  members, median(ours), median(boost), ratio, a.seconds, a.cpuSeconds, peakMiB,
-                  peakMiB / static_cast<double>(frame.size()) * kMiB,
-                  a.replied ? "" : "  (NO ERROR REPLY)");
-      std::fflush(stdout);
     }
   }
   return 0;

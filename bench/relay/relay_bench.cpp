@@ -260,7 +260,8 @@ int main(int argc, char** argv) {
   WorkerPool pool;
   const AgentRelay relay(pool, url, stores);
   const long threadsBeforePool = ownStatus("Threads");
-  const AgentRelayRequest request{AnyValue("7f9c2ba4"), AgentRelayBudget::identity, kMessage};
+  const AgentRelayRequest request{AnyValue("7f9c2ba4"), AgentRelayBudget::identity, kMessage,
+                                  std::nullopt};
   AgentHttpRequest prepared = prepareAgentRequest(url, relaySecret(*stores));
   prepared.body = request.body;
   const std::string bytes = wireBytes(prepared);

@@ -1,4 +1,5 @@
 #include "core/json.h"
+#include "core/json_one_pass.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,22 @@ std::string roundTrip(std::string_view text) {
   auto value = decodeJson(text);
   if (!value) return "<rejected>";
   return encodeJson(*value).value_or("<unencodable>");
+}
+
+// A large message is read in one pass instead: it must come out exactly as
+// through a value, and routing must see the same members.
+void expectOnePassAgrees(const std::string& text) {
+  const auto value = decodeJson(text);
+  EXPECT_EQ(reencodeJson(text), value ? encodeJson(*value) : std::nullopt) << text;
+  std::optional<AnyMap> heads;
+  if (const AnyMap* object = value ? value->asMap() : nullptr) {
+    heads.emplace();
+    for (const char* name : {"id", "type", "host"}) {
+      const AnyValue* member = object->find(name);
+      if (member && !member->isMap() && !member->isArray()) heads->set(name, *member);
+    }
+  }
+  EXPECT_EQ(outlineJsonObject(text), heads) << text;
 }
 
 TEST(JsonDecode, AcceptsOnlyAWellFormedObjectOrArray) {
@@ -35,8 +52,10 @@ TEST(JsonDecode, AcceptsOnlyAWellFormedObjectOrArray) {
       {"{\"a\":NaN}", false},
       {std::string("{\"a\":\"x\0y\"}", 11), false},  // raw NUL inside a string
   };
-  for (const auto& [text, accepted] : cases)
+  for (const auto& [text, accepted] : cases) {
     EXPECT_EQ(decodeJson(text).has_value(), accepted) << text;
+    expectOnePassAgrees(text);
+  }
 }
 
 TEST(JsonDecode, NestingBeyondTheLimitIsRejected) {
@@ -44,6 +63,7 @@ TEST(JsonDecode, NestingBeyondTheLimitIsRejected) {
     return std::string(depth, '[') + std::string(depth, ']');
   };
   EXPECT_TRUE(decodeJson(nested(kMaxJsonDepth)));
+  for (std::size_t depth : {kMaxJsonDepth, kMaxJsonDepth + 1}) expectOnePassAgrees(nested(depth));
   EXPECT_FALSE(decodeJson(nested(kMaxJsonDepth + 1)));
   EXPECT_FALSE(decodeJson(nested(100000)));
 }
@@ -68,7 +88,25 @@ TEST(Json, RoundTripKeepsKindsExactValuesAndMemberOrder) {
       {R"({"a":1,"b":2,"a":3})", R"({"a":3,"b":2})"},  // first position, last value
       {R"(["\u00e9\ud83d\ude00\u0000"])", "[\"\xc3\xa9\xf0\x9f\x98\x80\\u0000\"]"},
   };
-  for (const auto& [in, out] : cases) EXPECT_EQ(roundTrip(in), out) << in;
+  for (const auto& [in, out] : cases) {
+    EXPECT_EQ(roundTrip(in), out) << in;
+    expectOnePassAgrees(in);
+  }
+}
+
+TEST(JsonOnePass, RepeatedKeysAndRoutedMembersComeOutAsThroughAValue) {
+  std::string many = R"({"id":1,"d":{)";
+  for (int i = 0; i < 40; ++i) many += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  const std::string cases[] = {
+      // Repeats at every depth, around values whose text looks like the end of a member.
+      R"({"a":1,"b":{"x":[1,{"y":2,"y":3}],"x":"s"},"a":{"k":"}\"],:"},"c":null,"b":4})",
+      R"([{"a\":b":1,"a\":b":2,"a":3},{"":[],"":{}}])",
+      R"({"type":"getToken","host":"x","id":7,"id":[7],"type":"scrub"})",
+      R"({"types":1,"typ":2,"Type":3,"id":-0,"host":null,"d":{"type":"inner"}})",
+      R"({"id":1e400,"type":"scrub"})",
+      many + R"("k3":"again","k39":{"k39":[]}},"id":2})",  // past the point where keys are indexed
+  };
+  for (const std::string& text : cases) expectOnePassAgrees(text);
 }
 
 // That a large object decodes in time linear in its members (a scan of every
@@ -80,6 +118,7 @@ TEST(JsonDecode, LargeObjectKeepsEveryMemberAndTheOrderOfFirstSight) {
   for (int i = 0; i < kMembers; ++i)
     text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
   const auto value = decodeJson(text + R"("k7":"last","k0":true})");
+  expectOnePassAgrees(text + R"("k7":"last","k0":true})");
   ASSERT_TRUE(value && value->isMap());
   ASSERT_EQ(value->asMap()->size(), std::size_t{kMembers});
   // Duplicates keep their first position and take their last value.

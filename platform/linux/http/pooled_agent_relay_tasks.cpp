@@ -29,7 +29,7 @@ RelayAdmission& PooledAgentRelayTasks::admissionFor(AgentRelayBudget budget) {
 
 void PooledAgentRelayTasks::startDetached(AgentRelayRequest request,
                                           std::function<void(NativeReply)> finish) {
-  const auto arrival = AgentRelay::Clock::now();
+  const auto arrival = request.arrival.value_or(AgentRelay::Clock::now());
   auto task = std::make_shared<Task>(Task{std::move(request), {}, std::move(finish)});
   task->id = task->request.id;
   RelayAdmission& admission = admissionFor(task->request.budget);

@@ -35,7 +35,8 @@ class PooledAgentRelayTasks : public AgentRelayTasks {
         identityAdmission_(pool, maxInFlight),
         redactionAdmission_(pool, maxInFlight) {}
 
-  // Any thread; returns at once. The message's budget counts from this call.
+  // Any thread; returns at once. The message's budget counts from its arrival,
+  // or from this call when it has none.
   // `finish` runs on a worker thread, by the deadline also when the message
   // waited for its turn, and also when the relay throws: nothing awaits a
   // detached task, so an exception is caught at its edge, logged, and

@@ -43,7 +43,7 @@ void LargeFrameDecoder::run(const std::shared_ptr<Queue>& queue,
     auto [context, body] = std::move(queue->frames.front());
     queue->frames.pop_front();
     lock.unlock();
-    FrameRequestContext::handle(std::move(context), std::move(body), handler, logger);
+    FrameRequestContext::handleLarge(std::move(context), std::move(body), handler, logger);
   }
 }
 

@@ -1,7 +1,6 @@
-// Large frames are decoded and routed on a thread of their own, in the order
-// they arrived, so that the frames behind one are read and routed meanwhile:
-// a message's budget counts from when the browser sent it, not from when a
-// large frame before it was done with.
+// Large frames are read and routed on a thread of their own, in the order they
+// arrived, so that the frames behind one are read and routed meanwhile. Every
+// message's budget, a large one's too, counts from when its frame arrived.
 #pragma once
 
 #include <condition_variable>

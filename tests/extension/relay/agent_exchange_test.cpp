@@ -9,7 +9,8 @@ namespace {
 
 AgentRelayRequest relayRequest(std::optional<AnyValue> id) {
   return AgentRelayRequest{std::move(id), AgentRelayBudget::identity,
-                           R"({"type":"getToken","host":"com.ostrela.ldap_host","id":"abc"})"};
+                           R"({"type":"getToken","host":"com.ostrela.ldap_host","id":"abc"})",
+                           std::nullopt};
 }
 
 AnyMap errorPayload(std::string text, std::optional<AnyValue> id) {

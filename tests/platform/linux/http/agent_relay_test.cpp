@@ -284,5 +284,25 @@ TEST(AgentRelayBudgets, StuckRedactionsDoNotHoldUpIdentityMessages) {
   for (int i : {0, 1}) EXPECT_FALSE(replies[i].get().fromAgent);
 }
 
+// A message's budget counts from when its frame arrived, however long it took
+// to reach the relay: one whose budget has passed is answered, never sent.
+TEST(AgentRelayBudgets, ABudgetCountsFromTheMessagesArrival) {
+  TestAgent agent;
+  RelayPreferences preferences;
+  const auto relay = preferences.relayFor(agent.port());
+  RecordingLogSink sink;
+  const Logger logger("com.ostrela.safari-extension.extension", "native-bridge", sink, {});
+  linux_platform::PooledAgentRelayTasks tasks(preferences.pool(), *relay, logger);
+  AgentRelayRequest request = relayRequest("getToken", AnyValue(1));
+  request.arrival = std::chrono::steady_clock::now() - std::chrono::seconds(4);
+  std::promise<NativeReply> finished;
+  tasks.startDetached(std::move(request),
+                      [&finished](NativeReply reply) { finished.set_value(std::move(reply)); });
+  EXPECT_EQ(errorText(finished.get_future().get()), "The Ostrela agent is not reachable at " +
+                                                        agent.url() +
+                                                        ": the request timed out after 3 seconds");
+  EXPECT_EQ(agent.requestCount(), 0u);
+}
+
 }  // namespace
 }  // namespace ostrela::testing

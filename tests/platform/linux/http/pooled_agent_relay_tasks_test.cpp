@@ -34,8 +34,9 @@ TEST(PooledAgentRelayTasks, ATaskThatThrowsIsAnsweredWithItsIdAndLogged) {
   const AgentRelay relay(pool, AgentUrl(), std::make_shared<StoresOutOfMemory>());
   PooledAgentRelayTasks tasks(pool, relay, logger);
   std::promise<NativeReply> finished;
-  tasks.startDetached(AgentRelayRequest{AnyValue(7), AgentRelayBudget::identity, "{}"},
-                      [&](NativeReply reply) { finished.set_value(std::move(reply)); });
+  tasks.startDetached(
+      AgentRelayRequest{AnyValue(7), AgentRelayBudget::identity, "{}", std::nullopt},
+      [&](NativeReply reply) { finished.set_value(std::move(reply)); });
 
   auto reply = finished.get_future();
   ASSERT_EQ(reply.wait_for(std::chrono::seconds(5)), std::future_status::ready);

@@ -21,7 +21,7 @@ AgentRelayRequest relayRequest(std::string type, std::optional<AnyValue> id) {
   message.set("payload", AnyMap{{"text", "caf\xC3\xA9 \"quoted\""}});
   return AgentRelayRequest{std::move(id),
                            redaction ? AgentRelayBudget::redaction : AgentRelayBudget::identity,
-                           *encodeJson(message)};
+                           *encodeJson(message), std::nullopt};
 }
 
 NativeReply sendAndWait(linux_platform::WorkerPool& pool, const linux_platform::AgentRelay& relay,

@@ -8,6 +8,7 @@
 #include <future>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <set>
 #include <thread>
 
@@ -112,13 +113,15 @@ TEST(ProtocolOutputTest, StrayWritesToStdoutLandOnStderrNotInTheStream) {
 
 // Answers every relayed message from a thread of its own, in the order a case
 // sets: a message with "after": n once relay n has been answered, one with
-// "hold": n once n relays have been in flight at the same time.
+// "hold": n once n relays have been in flight at the same time. A message with
+// "oom" finds no memory to start.
 class OrderedRelayTasks : public AgentRelayTasks {
  public:
   ~OrderedRelayTasks() override {
     for (auto& t : threads_) t.join();
   }
   void startDetached(AgentRelayRequest request, std::function<void(NativeReply)> finish) override {
+    if (request.body.find(R"("oom")") != std::string::npos) throw std::bad_alloc();
     std::lock_guard started(mutex_);
     mostInFlight = std::max(mostInFlight, ++inFlight_);
     changed_.notify_all();
@@ -197,10 +200,17 @@ TEST(HostTest, EachFaultOfTheStream) {
            encodeFrame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":2})"),
        {unknown, R"({"ok":true,"id":2})", R"({"ok":true,"id":1})"}},
       {"EmptyFile", "", {}},
-      // Decoded on a thread of its own; end of input waits for it.
-      {"LargeFrame",
-       encodeFrame(R"({"type":"x","id":1,"pad":")" + std::string(kLargeFrameBytes, 'p') + "\"}"),
-       {unknown}},
+      // Read in one pass on a thread of their own; end of input waits for them.
+      {"LargeFrames",
+       encodeFrame(R"({"type":"x","id":1,"pad":")" + std::string(kLargeFrameBytes, 'p') + "\"}") +
+           encodeFrame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","id":2,"pad":")" +
+                       std::string(kLargeFrameBytes, 'p') + "\"}"),
+       {unknown, R"({"ok":true,"id":2})"}},
+      // Out of memory, a frame is answered so, and the stream goes on.
+      {"OutOfMemory",
+       encodeFrame(R"({"type":"getLdap","host":"com.ostrela.ldap_host","oom":1})") + first,
+       {R"({"ok":false,"error":"Not enough memory for a native message of 57 bytes"})", unknown},
+       1},
       {"ShortHeader", std::string("\x05\x00", 2), {}},
       {"EmptyBody", header(0), {malformed}},
       {"ShortBody", header(10) + "abc", {}},
