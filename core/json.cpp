@@ -213,9 +213,13 @@ void appendEscaped(std::string& out, std::string_view s) {
 
 void appendEscapedPart(std::string& out, std::string_view s) {
   static constexpr char kHex[] = "0123456789abcdef";
-  for (char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    switch (c) {
+  std::size_t plain = 0;  // where the bytes written as they are begin
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto u = static_cast<unsigned char>(s[i]);
+    if (u >= 0x20 && u != '"' && u != '\\') continue;
+    out.append(s, plain, i - plain);
+    plain = i + 1;
+    switch (s[i]) {
       case '"':
         out += "\\\"";
         break;
@@ -238,15 +242,12 @@ void appendEscapedPart(std::string& out, std::string_view s) {
         out += "\\f";
         break;
       default:
-        if (u < 0x20) {
-          out += "\\u00";
-          out.push_back(kHex[u >> 4]);
-          out.push_back(kHex[u & 0xF]);
-        } else {
-          out.push_back(c);
-        }
+        out += "\\u00";
+        out.push_back(kHex[u >> 4]);
+        out.push_back(kHex[u & 0xF]);
     }
   }
+  out.append(s, plain, s.size() - plain);
 }
 
 bool appendNumber(std::string& out, const Number& number) {
