@@ -100,7 +100,7 @@ TEST(JsonOnePass, RepeatedKeysAndRoutedMembersComeOutAsThroughAValue) {
   const std::string cases[] = {
       // Repeats at every depth, around values whose text looks like the end of a member.
       R"({"a":1,"b":{"x":[1,{"y":2,"y":3}],"x":"s"},"a":{"k":"}\"],:"},"c":null,"b":4})",
-      R"([{"a\":b":1,"a\":b":2,"a":3},{"":[],"":{}}])",
+      R"([{"a\":b":1,"a\":b":2,"a":3},{"":[],"":{}},{"a":1,"\u0061":2}])",
       R"({"type":"getToken","host":"x","id":7,"id":[7],"type":"scrub"})",
       R"({"types":1,"typ":2,"Type":3,"id":-0,"host":null,"d":{"type":"inner"}})",
       R"({"id":1e400,"type":"scrub"})",

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 #include "core/json.h"
@@ -19,6 +20,10 @@ struct RecordingContext : ExtensionContext {
   RecordingContext(std::vector<InputItem> given, const testing::RecordingLogSink* logSink = nullptr)
       : items(std::move(given)), sink(logSink) {}
   const std::vector<InputItem>& inputItems() const override { return items; }
+  std::optional<std::chrono::steady_clock::time_point> arrival() const override { return arrived; }
+  std::optional<std::string> encodeMessage(const AnyMap& message) const override {
+    return encoded ? encoded : ExtensionContext::encodeMessage(message);
+  }
   void completeRequestReturningItems(std::vector<ExtensionItem> returned) override {
     std::lock_guard lock(mutex);
     completions.push_back(std::move(returned));
@@ -37,6 +42,8 @@ struct RecordingContext : ExtensionContext {
   }
 
   std::vector<InputItem> items;
+  std::optional<std::chrono::steady_clock::time_point> arrived;
+  std::optional<std::string> encoded;  // the runtime's own text of the message
   const testing::RecordingLogSink* sink;
   std::mutex mutex;
   std::vector<std::vector<ExtensionItem>> completions;
@@ -132,6 +139,19 @@ TEST_F(Handler, RelayedMessageReturnsAtOnceAndCompletesWhenTheRelayAnswers) {
   EXPECT_EQ(context->reply(), (AnyMap{{"ok", false}, {"error", "agent says no"}, {"id", 3}}));
   EXPECT_EQ(sink.messages(), std::vector<std::string>{"Relayed 'scrub': <private>"});
   EXPECT_EQ(context->linesAtCompletion, 1u);
+}
+
+// A runtime that holds a large message as text writes the relayed body, and the
+// budget counts from when the message arrived there.
+TEST_F(Handler, ARelayedBodyAndItsArrivalComeFromTheContext) {
+  auto context = std::make_shared<RecordingContext>(std::vector<InputItem>{
+      itemWith(decodeJson(R"({"type":"getToken","host":"com.ostrela.ldap_host"})"))});
+  context->arrived = std::chrono::steady_clock::time_point(std::chrono::seconds(42));
+  context->encoded = R"({"the":"whole message"})";
+  handler.beginRequestWithExtensionContext(context);
+  ASSERT_EQ(relays.started.size(), 1u);
+  EXPECT_EQ(relays.started[0].first.body, *context->encoded);
+  EXPECT_EQ(relays.started[0].first.arrival, context->arrived);
 }
 
 TEST(ExtensionRequestCompletionTest, CompletesExactlyOnceEvenFromManyThreadsAndNotWhenDestroyed) {
