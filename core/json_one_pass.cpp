@@ -297,34 +297,40 @@ class Reencoder : public json_text::JsonEvents<Reencoder> {
   // Rewrites the object just closed, whose keys repeat: each key once, at its
   // first position, with the value of its last occurrence.
   void keepLastValues(Level& level) {
+    // Where each member's key begins and its colon is (positions fit 32 bits, see
+    // kLargestOnePassText); its value runs to the comma before the next key.
     struct Member {
-      std::size_t key, colon, end;
+      std::uint32_t key, colon;
     };
     std::vector<Member> members;
     for (std::size_t at = level.start + 1; out_[at] != '}';) {
       const std::size_t colon = endOfValue(out_, at);
       const std::size_t end = endOfValue(out_, colon + 1);
-      members.push_back({at, colon, end});
+      members.push_back({static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(colon)});
       at = out_[end] == ',' ? end + 1 : end;
     }
-    std::vector<std::size_t> last(members.size());
+    const auto valueEnd = [&](std::size_t i) {
+      return i + 1 < members.size() ? members[i + 1].key - 1 : out_.size() - 1;
+    };
+    // For each key's first member, its last; the other members are left out.
+    constexpr std::uint32_t kLeftOut = std::uint32_t(-1);
+    std::vector<std::uint32_t> last(members.size(), kLeftOut);
     for (std::size_t i = 0; i < members.size(); ++i) {
       const Member& m = members[i];
       const std::size_t first =
           level.keys.find(out_, std::string_view(out_).substr(m.key, m.colon - m.key));
       const auto byKey = [](const Member& a, std::size_t key) { return a.key < key; };
-      last[std::lower_bound(members.begin(), members.end(), first, byKey) - members.begin()] = i;
+      last[std::lower_bound(members.begin(), members.end(), first, byKey) - members.begin()] =
+          static_cast<std::uint32_t>(i);
     }
     std::string object = "{";
     for (std::size_t i = 0; i < members.size(); ++i) {
-      const Member& m = members[i];
-      if (level.keys.find(out_, std::string_view(out_).substr(m.key, m.colon - m.key)) != m.key) {
-        continue;
-      }
+      if (last[i] == kLeftOut) continue;
       if (object.size() > 1) object.push_back(',');
+      const Member& m = members[i];
       const Member& value = members[last[i]];
       object.append(out_, m.key, m.colon + 1 - m.key);
-      object.append(out_, value.colon + 1, value.end - value.colon - 1);
+      object.append(out_, value.colon + 1, valueEnd(last[i]) - value.colon - 1);
     }
     object.push_back('}');
     out_.resize(level.start);
@@ -339,7 +345,8 @@ class Reencoder : public json_text::JsonEvents<Reencoder> {
   bool unencodable_ = false;
 };
 
-// Positions in the output must fit a key index's 32 bits.
+// Positions in the output must fit 32 bits (a key index's, a rewritten object's): the
+// output is at most 5/3 of the text ("1e5" becomes "1e+05").
 constexpr std::size_t kLargestOnePassText = std::size_t{1} << 30;
 
 }  // namespace
