@@ -323,6 +323,7 @@ class Reencoder : public json_text::JsonEvents<Reencoder> {
       last[std::lower_bound(members.begin(), members.end(), first, byKey) - members.begin()] =
           static_cast<std::uint32_t>(i);
     }
+    level.keys.clear();  // its memory is wanted for the copy
     std::string object = "{";
     for (std::size_t i = 0; i < members.size(); ++i) {
       if (last[i] == kLeftOut) continue;
