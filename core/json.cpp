@@ -1,4 +1,5 @@
-// The only translation unit that includes Boost.JSON (header-only mode).
+// The translation unit that compiles Boost.JSON (header-only mode: src.hpp);
+// core/json_one_pass.cpp uses its parser too.
 #include "core/json.h"
 
 #include "core/json_events.h"
@@ -56,8 +57,6 @@ class ValueBuilder : public json_text::JsonEvents<ValueBuilder> {
   bool on_number(const Number& number) { return add(AnyValue(number)); }
   bool on_bool(bool b, error_code&) { return add(AnyValue(b)); }
   bool on_null(error_code&) { return add(AnyValue(Null{})); }
-  bool on_comment_part(string_view, error_code&) { return false; }
-  bool on_comment(string_view, error_code&) { return false; }
 
  private:
   struct Frame {

@@ -201,40 +201,27 @@ class Reencoder : public json_text::JsonEvents<Reencoder> {
     // False when the key at `position` (running to the end of `out`) is there already.
     bool insert(const std::string& out, std::size_t position) {
       const std::string_view key = std::string_view(out).substr(position);
-      const auto keyAt = [&out, &key](std::size_t at) {
-        return std::string_view(out).substr(at, key.size());
-      };
-      if (index_.empty()) {
-        for (std::size_t at : few_) {
-          if (keyAt(at) == key) return false;
-        }
-        few_.push_back(position);
-        if (few_.size() <= AnyMap::kIndexedSize) return true;
-        index_.fit(few_.size());
-        for (std::size_t at : few_) {
-          const std::string_view known = std::string_view(out).substr(at);
-          index_.place(KeyIndex::fragment(known.substr(0, endOfValue(known, 0))), at);
-        }
-        few_.clear();
-        count_ = AnyMap::kIndexedSize + 1;
+      const std::uint32_t hash = hashIfIndexed(key);
+      if (lookup(out, key, hash) != kNone) return false;
+      if (!index_.empty()) {
+        index_.fit(++count_);
+        index_.place(hash, position);
         return true;
       }
-      const std::uint32_t hash = KeyIndex::fragment(key);
-      if (index_.find(key, hash, kNone, keyAt) != kNone) return false;
-      index_.fit(++count_);
-      index_.place(hash, position);
+      few_.push_back(position);
+      if (few_.size() <= AnyMap::kIndexedSize) return true;
+      count_ = few_.size();
+      index_.fit(count_);
+      for (std::size_t at : few_) {
+        const std::string_view known = std::string_view(out).substr(at);
+        index_.place(KeyIndex::fragment(known.substr(0, endOfValue(known, 0))), at);
+      }
+      few_.clear();
       return true;
     }
     // The position of the key's first occurrence.
     std::size_t find(const std::string& out, std::string_view key) const {
-      const auto keyAt = [&out, &key](std::size_t at) {
-        return std::string_view(out).substr(at, key.size());
-      };
-      if (!index_.empty()) return index_.find(key, KeyIndex::fragment(key), kNone, keyAt);
-      for (std::size_t at : few_) {
-        if (keyAt(at) == key) return at;
-      }
-      return kNone;
+      return lookup(out, key, hashIfIndexed(key));
     }
     void clear() {
       few_.clear();
@@ -243,6 +230,23 @@ class Reencoder : public json_text::JsonEvents<Reencoder> {
     }
 
    private:
+    std::uint32_t hashIfIndexed(std::string_view key) const {
+      return index_.empty() ? 0 : KeyIndex::fragment(key);
+    }
+    // As find, with `hash` from hashIfIndexed. A key is compared with the bytes
+    // where another begins: escaped keys end at their first unescaped quote, so
+    // equal bytes up to the new key's end mean an equal key.
+    std::size_t lookup(const std::string& out, std::string_view key, std::uint32_t hash) const {
+      const auto keyAt = [&out, &key](std::size_t at) {
+        return std::string_view(out).substr(at, key.size());
+      };
+      if (!index_.empty()) return index_.find(key, hash, kNone, keyAt);
+      for (std::size_t at : few_) {
+        if (keyAt(at) == key) return at;
+      }
+      return kNone;
+    }
+
     std::vector<std::size_t> few_;
     KeyIndex index_;
     std::size_t count_ = 0;
